@@ -1,0 +1,140 @@
+#include "cmdcambiar.h"
+
+#include "cierres.h"
+#include "fileerror.h"
+#include "modificarscript.h"
+
+#include <array>
+#include <new>
+#include <optional>
+
+namespace {
+
+constexpr std::array kDelimiterFields{Control::txtCierreIz, Control::txtCierreDer,
+                                      Control::txtNewCierreIz, Control::txtNewCierreDer};
+
+constexpr std::array kLockedSet{Control::Dir1,           Control::File1,
+                                Control::Drive1,         Control::txtCierreIz,
+                                Control::txtCierreDer,   Control::txtNewCierreIz,
+                                Control::txtNewCierreDer};
+
+// File1 stays disabled: it is a display-only list.
+constexpr std::array kUnlockedAfterRun{Control::Dir1,           Control::Drive1,
+                                       Control::txtCierreIz,    Control::txtCierreDer,
+                                       Control::txtNewCierreIz, Control::txtNewCierreDer};
+
+constexpr const char *kConfirmation = "Todos los scripts contenidos en el\r\n"
+                                      "directorio actual serán modificados.\r\n"
+                                      "\r\n"
+                                      "¿Desea continuar?";
+
+Cierres readCierres(WindowOperations &window)
+{
+    return Cierres{window.fieldText(Control::txtCierreIz), window.fieldText(Control::txtCierreDer),
+                   window.fieldText(Control::txtNewCierreIz),
+                   window.fieldText(Control::txtNewCierreDer)};
+}
+
+// Renames done so far must outlast a power cut whether the run ends well or not.
+class FolderFlush
+{
+public:
+    FolderFlush() = default;
+    FolderFlush(const FolderFlush &) = delete;
+    FolderFlush &operator=(const FolderFlush &) = delete;
+    ~FolderFlush()
+    {
+        if (m_folder) {
+            try {
+                flushFolder(*m_folder);
+            } catch (const FileError &) {
+                // The run already failed or was abandoned; its own outcome is what counts.
+            }
+        }
+    }
+
+    void touched(const std::string &folder) { m_folder = folder; }
+
+    // On success a failed flush is a failure of the run, never a success message.
+    void flushNow()
+    {
+        if (m_folder) {
+            const std::string folder = *m_folder;
+            m_folder.reset();
+            flushFolder(folder);
+        }
+    }
+
+private:
+    std::optional<std::string> m_folder;
+};
+
+// Runs steps that may fail on the file system; false when the window is closing.
+bool rewriteAll(WindowOperations &window)
+{
+    for (Control control : kLockedSet)
+        window.setEnabled(control, false);
+
+    FolderFlush folderFlush;
+    const std::int32_t last = window.fileCount() - 1;
+    for (std::int32_t index = 0; index <= last; ++index) {
+        window.handlePendingEvents();
+        if (window.isClosing())
+            return false;
+        window.selectFile(index);
+        const std::string folder = window.folderPath();
+        folderFlush.touched(folder);
+        ModificarScript(folder, window.currentFileName(), readCierres(window));
+    }
+    folderFlush.flushNow();
+
+    for (Control control : kUnlockedAfterRun)
+        window.setEnabled(control, true);
+    return true;
+}
+
+} // namespace
+
+void cmdCambiar_Click(WindowOperations &window)
+{
+    if (window.m_runUnderWay)
+        return;
+
+    if (window.fileCount() <= 0)
+        return;
+
+    for (Control field : kDelimiterFields) {
+        if (window.fieldText(field).empty()) {
+            window.messageBox("Debe configurar todo", MessageStyle::Ok, "");
+            window.setFocus(field);
+            return;
+        }
+    }
+
+    if (window.messageBox(kConfirmation, MessageStyle::YesNoCancelWarning, "Advertencia") !=
+        MessageAnswer::Yes)
+        return;
+
+    window.m_runUnderWay = true;
+    struct RunFlag
+    {
+        bool &flag;
+        ~RunFlag() { flag = false; }
+    } runFlag{window.m_runUnderWay};
+
+    std::optional<FileError> failure;
+    try {
+        if (!rewriteAll(window))
+            return;
+    } catch (const FileError &error) {
+        failure = error;
+    } catch (const std::bad_alloc &) {
+        failure = FileError::outOfMemory();
+    }
+
+    if (failure)
+        window.messageBox(std::to_string(failure->number()) + " " + failure->description(),
+                          MessageStyle::Ok, "");
+    else
+        window.messageBox("¡Etiquetas modificadas!", MessageStyle::Ok, "");
+}

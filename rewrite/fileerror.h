@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// A failure on the file system as the user sees it: a number known to users of this kind of
+// program and a Spanish description.
+class FileError : public std::runtime_error
+{
+public:
+    FileError(std::int32_t number, const std::string &description);
+
+    std::int32_t number() const { return m_number; }
+    const std::string &description() const { return m_description; }
+
+    static FileError fromErrno(int systemError);
+    static FileError fileNotFound();
+    static FileError pathNotFound();
+    static FileError accessError();
+    static FileError outOfMemory();
+
+private:
+    std::int32_t m_number = 0;
+    std::string m_description;
+};

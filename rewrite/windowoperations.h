@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The controls of the main window that the rewrite run reads, locks and unlocks.
+enum class Control
+{
+    Dir1,
+    File1,
+    Drive1,
+    txtCierreIz,
+    txtCierreDer,
+    txtNewCierreIz,
+    txtNewCierreDer,
+};
+
+// Message box styles and answers, with the values users of the original platform know.
+namespace MessageStyle {
+inline constexpr int Ok = 0;
+inline constexpr int Error = 16;
+inline constexpr int YesNoCancelWarning = 51;
+} // namespace MessageStyle
+
+namespace MessageAnswer {
+inline constexpr int Ok = 1;
+inline constexpr int Cancel = 2;
+inline constexpr int Yes = 6;
+inline constexpr int No = 7;
+} // namespace MessageAnswer
+
+// What the rewrite run needs from the window, so that the run can be driven without one.
+// Texts are UTF-8; file names and folder paths are the platform's own bytes.
+class WindowOperations
+{
+public:
+    WindowOperations() = default;
+    WindowOperations(const WindowOperations &) = delete;
+    WindowOperations &operator=(const WindowOperations &) = delete;
+    virtual ~WindowOperations() = default;
+
+    virtual std::int32_t fileCount() = 0;
+    virtual void selectFile(std::int32_t index) = 0;
+    virtual std::string currentFileName() = 0;
+    virtual std::string folderPath() = 0;
+    // The field's character as one byte of the scripts' code page; empty when the field is.
+    virtual std::string fieldText(Control field) = 0;
+    virtual void setEnabled(Control control, bool enabled) = 0;
+    virtual void setFocus(Control field) = 0;
+    // An empty title shows the application title. Returns the button pressed.
+    virtual int messageBox(const std::string &prompt, int style, const std::string &title) = 0;
+    virtual void handlePendingEvents() = 0;
+    virtual bool isClosing() = 0;
+
+private:
+    // Set while a run is under way, so that a click handled between two scripts starts no
+    // second run inside the first.
+    bool m_runUnderWay = false;
+    friend void cmdCambiar_Click(WindowOperations &window);
+};

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and its tests need.
+# As root it installs what is missing; otherwise it prints the command to run and stops.
+set -euo pipefail
+
+packages=(
+    cmake
+    g++
+    make
+    pkg-config
+    libgtest-dev
+    libgmock-dev
+    libbenchmark-dev
+    qt6-base-dev
+    qt6-translations-l10n
+    fonts-dejavu-core
+    xvfb
+    xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+if ((EUID != 0)); then
+    echo "Faltan paquetes. Instálelos como root con:" >&2
+    echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+
+echo "Instalando: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"
