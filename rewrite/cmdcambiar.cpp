@@ -13,10 +13,9 @@ namespace {
 constexpr std::array kDelimiterFields{Control::txtCierreIz, Control::txtCierreDer,
                                       Control::txtNewCierreIz, Control::txtNewCierreDer};
 
-constexpr std::array kLockedSet{Control::Dir1,           Control::File1,
-                                Control::Drive1,         Control::txtCierreIz,
-                                Control::txtCierreDer,   Control::txtNewCierreIz,
-                                Control::txtNewCierreDer};
+constexpr std::array kLockedSet{
+    Control::Dir1,         Control::File1,          Control::Drive1,         Control::txtCierreIz,
+    Control::txtCierreDer, Control::txtNewCierreIz, Control::txtNewCierreDer};
 
 // File1 stays disabled: it is a display-only list.
 constexpr std::array kUnlockedAfterRun{Control::Dir1,           Control::Drive1,

@@ -28,17 +28,27 @@ struct ErrnoEntry
 
 // Every system error we can tell apart; anything else is reported as an access fault.
 const ErrnoEntry kErrnoTable[] = {
-    {ENOENT, kFileNotFound},     {ENOTDIR, kPathNotFound},  {EACCES, kPermissionDenied},
-    {EPERM, kPermissionDenied},  {ETXTBSY, kPermissionDenied}, {EBUSY, kPermissionDenied},
-    {EAGAIN, kPermissionDenied}, {ENOSPC, kDiskFull},       {EFBIG, kDiskFull},
+    {ENOENT, kFileNotFound},
+    {ENOTDIR, kPathNotFound},
+    {EACCES, kPermissionDenied},
+    {EPERM, kPermissionDenied},
+    {ETXTBSY, kPermissionDenied},
+    {EBUSY, kPermissionDenied},
+    {EAGAIN, kPermissionDenied},
+    {ENOSPC, kDiskFull},
+    {EFBIG, kDiskFull},
 #ifdef EDQUOT
     {EDQUOT, kDiskFull},
 #endif
-    {EIO, kDeviceIo},            {ENXIO, kDeviceUnavailable}, {ENODEV, kDeviceUnavailable},
+    {EIO, kDeviceIo},
+    {ENXIO, kDeviceUnavailable},
+    {ENODEV, kDeviceUnavailable},
 #ifdef ENOMEDIUM
     {ENOMEDIUM, kDeviceUnavailable},
 #endif
-    {EMFILE, kTooManyFiles},     {ENFILE, kTooManyFiles},   {ENOMEM, kOutOfMemory},
+    {EMFILE, kTooManyFiles},
+    {ENFILE, kTooManyFiles},
+    {ENOMEM, kOutOfMemory},
 };
 
 FileError make(const ErrorEntry &entry)

@@ -106,7 +106,9 @@ FileError notFound(int systemError, const std::string &folder)
         return FileError::pathNotFound();
     if (systemError != ENOENT)
         return FileError::fromErrno(systemError);
-    struct stat folderStat{};
+    struct stat folderStat
+    {
+    };
     if (::stat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode))
         return FileError::pathNotFound();
     return FileError::fileNotFound();
@@ -184,9 +186,12 @@ public:
 
     void run()
     {
-        std::vector<unsigned char> buffer(kChunkSize);
+        // Small scripts are read whole in one piece; large ones stream through a fixed chunk.
+        const std::size_t bufferSize = static_cast<std::size_t>(
+            std::min<off_t>(m_original.st_size + 1, static_cast<off_t>(kChunkSize)));
+        const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(bufferSize);
         for (;;) {
-            const ssize_t got = ::read(m_input.get(), buffer.data(), buffer.size());
+            const ssize_t got = ::read(m_input.get(), buffer.get(), bufferSize);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
@@ -194,7 +199,7 @@ public:
             }
             if (got == 0)
                 break;
-            consume(buffer.data(), static_cast<std::size_t>(got));
+            consume(buffer.get(), static_cast<std::size_t>(got));
         }
         // Trailing spaces still held back are dropped.
         if (m_pendingSpaces > 0)
@@ -243,9 +248,9 @@ private:
 
     void emit(unsigned char *data, std::size_t size)
     {
-        if (!m_output && m_map.changes(data, size))
+        if (m_output < 0 && m_map.changes(data, size))
             startOutput();
-        if (m_output) {
+        if (m_output >= 0) {
             m_map.apply(data, size);
             writeAll(m_output, data, size, m_written);
         }
@@ -254,7 +259,7 @@ private:
 
     void startOutput()
     {
-        if (m_output)
+        if (m_output >= 0)
             return;
         // A script with more than one name is rewritten where it is, so that every name sees
         // the new text; a temporary file would leave the other names on the old one.
@@ -324,7 +329,9 @@ private:
 
 std::string resolveLink(const std::string &path)
 {
-    struct stat linkStat{};
+    struct stat linkStat
+    {
+    };
     if (::lstat(path.c_str(), &linkStat) != 0)
         fail(errno);
     if (!S_ISLNK(linkStat.st_mode))
@@ -338,8 +345,7 @@ std::string resolveLink(const std::string &path)
 
 } // namespace
 
-void ModificarScript(const std::string &folder, const std::string &fileName,
-                     const Cierres &cierres)
+void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres)
 {
     const ByteMap map(cierres);
     if (folder.empty())
@@ -347,7 +353,9 @@ void ModificarScript(const std::string &folder, const std::string &fileName,
     const std::string path = joinPath(folder, fileName);
 
     // Looked at before opening: opening a FIFO would block and opening a device may act on it.
-    struct stat original{};
+    struct stat original
+    {
+    };
     if (::stat(path.c_str(), &original) != 0)
         throw notFound(errno, folder);
     if (!S_ISREG(original.st_mode))

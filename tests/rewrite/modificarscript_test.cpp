@@ -1,0 +1,320 @@
+#include "fileerror.h"
+#include "modificarscript.h"
+#include "scriptfolder.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+const Cierres kBracesToAngles{"{", "}", "<", ">"};
+
+std::string rewritten(const std::string &content, const Cierres &cierres = kBracesToAngles)
+{
+    ScriptFolder folder;
+    folder.write("script.txt", content);
+    ModificarScript(folder.folder(), "script.txt", cierres);
+    return folder.read("script.txt");
+}
+
+// Runs ModificarScript and returns the error it reports, failing the test if it reports none.
+FileError failureOf(const std::string &folder, const std::string &name,
+                    const Cierres &cierres = kBracesToAngles)
+{
+    try {
+        ModificarScript(folder, name, cierres);
+    } catch (const FileError &error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error reported for " << folder << " / " << name;
+    return FileError(0, "");
+}
+
+struct stat statOf(const fs::path &file)
+{
+    struct stat result
+    {
+    };
+    EXPECT_EQ(::lstat(file.c_str(), &result), 0) << file;
+    return result;
+}
+
+} // namespace
+
+TEST(ModificarScriptText, ReplacesBothDelimitersAndTrimsSpaces)
+{
+    EXPECT_EQ(rewritten("x {a} y {b}"), "x <a> y <b>");
+    EXPECT_EQ(rewritten("   {a}   "), "<a>");
+    EXPECT_EQ(rewritten("{{}}"), "<<>>");
+}
+
+TEST(ModificarScriptText, RightPassSeesWhatTheLeftPassMade)
+{
+    EXPECT_EQ(rewritten("/a~", Cierres{"/", "~", "~", ")"}), ")a)");
+}
+
+TEST(ModificarScriptText, SameCharacterAsBothCurrentDelimiters)
+{
+    EXPECT_EQ(rewritten("/a/", Cierres{"/", "/", "<", ">"}), "<a<");
+    EXPECT_EQ(rewritten("/a/", Cierres{"/", "/", "/", ">"}), ">a>");
+}
+
+TEST(ModificarScriptText, EqualDelimitersOnlyTrimSpaces)
+{
+    EXPECT_EQ(rewritten("  {a}\r\n  ", Cierres{"{", "}", "{", "}"}), "{a}\r\n");
+}
+
+TEST(ModificarScriptText, OnlySpacesAreTrimmedAtTheEnds)
+{
+    EXPECT_EQ(rewritten("\t {a} \t"), "\t <a> \t");
+    EXPECT_EQ(rewritten("\r\n\r\n {a} \r\n\r\n"), "\r\n\r\n <a> \r\n\r\n");
+    EXPECT_EQ(rewritten("a  b"), "a  b");
+}
+
+TEST(ModificarScriptText, EveryOtherByteIsKeptAsItIs)
+{
+    const std::string bytes = "\0{\r\n\x80\xff\xe9}\x1a\0"s;
+    EXPECT_EQ(rewritten(bytes), "\0<\r\n\x80\xff\xe9>\x1a\0"s);
+    // Bytes above 127 are delimiters like any other.
+    EXPECT_EQ(rewritten("\xab x \xbb", Cierres{"\xab", "\xbb", "{", "}"}), "{ x }");
+}
+
+TEST(ModificarScriptText, EmptyAndBlankScripts)
+{
+    EXPECT_EQ(rewritten(""), "");
+    EXPECT_EQ(rewritten("      "), "");
+    EXPECT_EQ(rewritten(" "), "");
+}
+
+TEST(ModificarScriptText, RunningTwiceGivesTheSameFileAsOnce)
+{
+    ScriptFolder folder;
+    folder.write("a.txt", "  {x}\r\n{y}  ");
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+    const std::string once = folder.read("a.txt");
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+    EXPECT_EQ(folder.read("a.txt"), once);
+    EXPECT_EQ(once, "<x>\r\n<y>");
+}
+
+TEST(ModificarScriptText, SpacesAcrossChunkBoundariesInLargeScripts)
+{
+    const std::size_t mib = 1 << 20;
+    const std::string leading(mib + 17, ' ');
+    const std::string inner(2 * mib + 5, ' ');
+    const std::string trailing(3 * mib - 1, ' ');
+    std::string body(mib, 'a');
+    body[0] = '{';
+    body[mib - 1] = '}';
+    const std::string expectedBody = "<" + std::string(mib - 2, 'a') + ">";
+
+    EXPECT_EQ(rewritten(leading + body + inner + body + trailing),
+              expectedBody + inner + expectedBody);
+    // A script that only needs trimming at its far end.
+    EXPECT_EQ(rewritten(std::string(mib + 3, 'z') + trailing), std::string(mib + 3, 'z'));
+}
+
+TEST(ModificarScriptText, DelimiterIsOneByte)
+{
+    ScriptFolder folder;
+    folder.write("a.txt", "{a}");
+    EXPECT_THROW(ModificarScript(folder.folder(), "a.txt", Cierres{"{", "}", "", ">"}),
+                 std::invalid_argument);
+    EXPECT_THROW(ModificarScript(folder.folder(), "a.txt", Cierres{"{", "}", "\xc3\xa9", ">"}),
+                 std::invalid_argument);
+    EXPECT_EQ(folder.read("a.txt"), "{a}");
+}
+
+TEST(ModificarScriptFiles, FolderEndingInSeparatorNamesTheSameFile)
+{
+    ScriptFolder folder;
+    folder.write("a.txt", "{a}");
+    ModificarScript(folder.folder() + "/", "a.txt", kBracesToAngles);
+    EXPECT_EQ(folder.read("a.txt"), "<a>");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(ModificarScriptFiles, KeepsPermissionsAndLeavesNoTemporaryFile)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "{a}");
+    ::chmod(script.c_str(), 0640);
+    const struct stat before = statOf(script);
+
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+
+    const struct stat after = statOf(script);
+    EXPECT_EQ(folder.read("a.txt"), "<a>");
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(ModificarScriptFiles, UnchangedScriptIsNotTouched)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "<a> \t\r\n b");
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, script.c_str(), old, 0), 0);
+    const struct stat before = statOf(script);
+
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+
+    const struct stat after = statOf(script);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(folder.read("a.txt"), "<a> \t\r\n b");
+}
+
+TEST(ModificarScriptFiles, SymbolicLinkStaysALinkAndItsTargetIsRewritten)
+{
+    ScriptFolder folder;
+    const auto target = folder.write("elsewhere/real.dat", " {a} ");
+    fs::create_symlink("elsewhere/real.dat", folder.path() / "link.txt");
+
+    ModificarScript(folder.folder(), "link.txt", kBracesToAngles);
+
+    EXPECT_TRUE(fs::is_symlink(folder.path() / "link.txt"));
+    EXPECT_EQ(ScriptFolder::readFile(target), "<a>");
+    EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "elsewhere/real.dat");
+}
+
+TEST(ModificarScriptFiles, HardLinkedScriptIsRewrittenForEveryName)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "  {a} {b}  ");
+    fs::create_hard_link(script, folder.path() / "b.txt");
+    const struct stat before = statOf(script);
+
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+
+    EXPECT_EQ(folder.read("a.txt"), "<a> <b>");
+    EXPECT_EQ(folder.read("b.txt"), "<a> <b>");
+    EXPECT_EQ(statOf(script).st_ino, before.st_ino);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(ModificarScriptErrors, MissingScriptOrFolder)
+{
+    ScriptFolder folder;
+    folder.write("file.txt", "x");
+
+    const FileError missingScript = failureOf(folder.folder(), "gone.txt");
+    EXPECT_EQ(missingScript.number(), 53);
+    EXPECT_EQ(missingScript.description(), "No se encontró el archivo");
+
+    const FileError missingFolder = failureOf(folder.folder() + "/gone", "a.txt");
+    EXPECT_EQ(missingFolder.number(), 76);
+    EXPECT_EQ(missingFolder.description(), "No se encontró la ruta de acceso");
+
+    EXPECT_EQ(failureOf(folder.folder() + "/file.txt", "a.txt").number(), 76);
+    EXPECT_EQ(failureOf("", "a.txt").number(), 76);
+}
+
+TEST(ModificarScriptErrors, ReadOnlyScriptFailsAndStaysUnchanged)
+{
+    // Holds for root too, whom the system would let write the file.
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", " {a} ");
+    ::chmod(script.c_str(), 0444);
+
+    const FileError error = failureOf(folder.folder(), "a.txt");
+
+    EXPECT_EQ(error.number(), 75);
+    EXPECT_EQ(error.description(), "Error de acceso a la ruta o el archivo");
+    EXPECT_EQ(folder.read("a.txt"), " {a} ");
+    EXPECT_EQ(statOf(script).st_mode & 07777, 0444u);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(ModificarScriptErrors, ReadOnlyScriptFailsEvenWhenNothingWouldChange)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "<a>");
+    ::chmod(script.c_str(), 0444);
+    EXPECT_EQ(failureOf(folder.folder(), "a.txt").number(), 75);
+}
+
+TEST(ModificarScriptErrors, NotAnOrdinaryFileFailsAtOnce)
+{
+    ScriptFolder folder;
+    ASSERT_EQ(::mkfifo((folder.path() / "pipe.txt").c_str(), 0666), 0);
+    fs::create_directory(folder.path() / "folder.txt");
+
+    // A FIFO with no writer would block a plain open for reading; it must fail instead.
+    EXPECT_EQ(failureOf(folder.folder(), "pipe.txt").number(), 75);
+    EXPECT_EQ(failureOf(folder.folder(), "folder.txt").number(), 75);
+    EXPECT_EQ(failureOf("/dev", "null").number(), 75);
+}
+
+namespace {
+
+// Limits the size of any file this process writes, as a full disk would, for one scope.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, m_saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST(ModificarScriptErrors, FailedWriteLeavesTheScriptAsItWas)
+{
+    ScriptFolder folder;
+    std::string content = "  {" + std::string(200000, 'x') + "}  ";
+    folder.write("big.txt", content);
+
+    FileError error(0, "");
+    {
+        const FileSizeLimit limit(64 * 1024);
+        error = failureOf(folder.folder(), "big.txt");
+    }
+
+    EXPECT_EQ(error.number(), 61);
+    EXPECT_EQ(error.description(), "Disco lleno");
+    EXPECT_EQ(folder.read("big.txt"), content);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"big.txt"});
+}
+
+TEST(ModificarScriptErrors, ScriptIsClosedAfterAFailure)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", " {a} ");
+    ::chmod(script.c_str(), 0444);
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+    };
+    const auto before = openFiles();
+    for (int i = 0; i < 5; ++i)
+        failureOf(folder.folder(), "a.txt");
+    EXPECT_EQ(openFiles(), before);
+}
