@@ -1,0 +1,386 @@
+#include "frmdovezurad.h"
+
+#include "cmdcambiar.h"
+#include "delimitervalidator.h"
+#include "keypressfilter.h"
+#include "messageboxes.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <map>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+enum class Kind
+{
+    Frame,
+    DriveList,
+    FolderList,
+    FileList,
+    Label,
+    TextField,
+    CommandButton,
+    TextBox,
+};
+
+// One control of the window; places and sizes in twips, inside the parent's top left corner.
+struct ControlSpec
+{
+    const char *name;
+    Kind kind;
+    const char *inside; // nullptr: the window itself
+    int left;
+    int top;
+    int width;
+    int height;
+    int tabIndex;
+    const char *text; // UTF-8
+};
+
+constexpr std::array kControls{
+    ControlSpec{"fraExplorador", Kind::Frame, nullptr, 120, 120, 5175, 1935, 0,
+                "Ubicación de scripts a los que se modificarán etiquetas"},
+    ControlSpec{"Drive1", Kind::DriveList, "fraExplorador", 120, 240, 2415, 315, 2, ""},
+    ControlSpec{"Dir1", Kind::FolderList, "fraExplorador", 120, 600, 2415, 1215, 1, ""},
+    ControlSpec{"File1", Kind::FileList, "fraExplorador", 2640, 240, 2415, 1590, 3, ""},
+    ControlSpec{"fraGenerar", Kind::Frame, nullptr, 120, 2160, 5175, 1215, 4, ""},
+    ControlSpec{"Label1", Kind::Label, "fraGenerar", 120, 360, 1695, 255, 8, "Cambiar etiquetas"},
+    ControlSpec{"txtCierreIz", Kind::TextField, "fraGenerar", 1920, 240, 495, 315, 5, "{"},
+    ControlSpec{"Label7", Kind::Label, "fraGenerar", 2520, 360, 255, 255, 7, "y"},
+    ControlSpec{"txtCierreDer", Kind::TextField, "fraGenerar", 2760, 240, 495, 315, 6, "}"},
+    ControlSpec{"Label2", Kind::Label, "fraGenerar", 120, 720, 375, 255, 13, "Por"},
+    ControlSpec{"txtNewCierreIz", Kind::TextField, "fraGenerar", 1920, 720, 495, 315, 10, "<"},
+    ControlSpec{"Label3", Kind::Label, "fraGenerar", 2520, 840, 255, 255, 11, "y"},
+    ControlSpec{"txtNewCierreDer", Kind::TextField, "fraGenerar", 2760, 720, 495, 315, 9, ">"},
+    ControlSpec{"cmdCambiar", Kind::CommandButton, "fraGenerar", 3480, 240, 1575, 735, 12,
+                "Cambiar Etiquetas"},
+    ControlSpec{"txtScript", Kind::TextBox, nullptr, 120, 3840, 495, 285, 14, ""},
+};
+
+// The frames keep this margin to the window's edges.
+constexpr int kMarginTwips = 120;
+constexpr int kTwipsPerPixel = 15;
+
+constexpr int pixels(int twips)
+{
+    return twips / kTwipsPerPixel;
+}
+
+// The size of the font Windows dialogs of this kind use: every caption fits its box with it.
+constexpr int kFontPixelSize = 11;
+
+const QString kLeftSet = QStringLiteral("{[(</\\~");
+const QString kRightSet = QStringLiteral("}])>/\\~");
+const QString kLeftMessage = QStringLiteral("Entradas permitidas: { [ ( < / \\~");
+const QString kRightMessage = QStringLiteral("Entradas permitidas: } ] ) > / \\ ~");
+
+constexpr int kEnter = 13;
+constexpr int kBackspace = 8;
+
+QWidget *createControl(const ControlSpec &spec, QWidget *parent)
+{
+    const QString text = QString::fromUtf8(spec.text);
+    switch (spec.kind) {
+    case Kind::Frame:
+        return new QGroupBox(text, parent);
+    case Kind::DriveList:
+        return new QComboBox(parent);
+    case Kind::FolderList:
+    case Kind::FileList:
+        return new QListWidget(parent);
+    case Kind::Label: {
+        auto *label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    }
+    case Kind::TextField:
+        return new QLineEdit(text, parent);
+    case Kind::CommandButton:
+        return new QPushButton(text, parent);
+    case Kind::TextBox:
+        return new QPlainTextEdit(text, parent);
+    }
+    throw std::logic_error("unknown kind of control");
+}
+
+template <typename T> T *child(const QWidget &window, const char *name)
+{
+    T *found = window.findChild<T *>(QString::fromLatin1(name));
+    if (found == nullptr)
+        throw std::logic_error(std::string("missing control ") + name);
+    return found;
+}
+
+QString rootOf(const QString &folder)
+{
+    QDir dir(folder);
+    while (dir.cdUp()) {
+    }
+    return QDir::toNativeSeparators(dir.absolutePath());
+}
+
+} // namespace
+
+frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, const QString &startFolder, QWidget *parent)
+    : QWidget(parent), m_messageBoxes(messageBoxes)
+{
+    setObjectName(QStringLiteral("frmDovezurad"));
+    setWindowTitle(QStringLiteral("Dovezurad"));
+    buildControls();
+    setUpDelimiterFields();
+    showFolder(startFolder);
+    connect(m_cmdCambiar, &QPushButton::clicked, this, [this] {
+        try {
+            cmdCambiar_Click(*this);
+        } catch (const std::exception &error) {
+            // Nothing of the window can be trusted after a failure the run does not report;
+            // unwinding through Qt's event dispatch is not supported either.
+            qFatal("%s", error.what());
+        }
+    });
+    Form_Load();
+}
+
+void frmDovezurad::buildControls()
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(kFontPixelSize);
+    setFont(font);
+
+    std::map<std::string, QWidget *> byName;
+    int clientWidth = 0;
+    int clientHeight = 0;
+    for (const ControlSpec &spec : kControls) {
+        QWidget *parentWidget = spec.inside ? byName.at(spec.inside) : this;
+        QWidget *widget = createControl(spec, parentWidget);
+        widget->setObjectName(QString::fromLatin1(spec.name));
+        widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width),
+                            pixels(spec.height));
+        byName[spec.name] = widget;
+        if (spec.kind == Kind::Frame && spec.inside == nullptr) {
+            clientWidth = std::max(clientWidth, spec.left + spec.width + kMarginTwips);
+            clientHeight = std::max(clientHeight, spec.top + spec.height + kMarginTwips);
+        }
+    }
+    setFixedSize(pixels(clientWidth), pixels(clientHeight));
+
+    m_fraExplorador = child<QGroupBox>(*this, "fraExplorador");
+    m_drive1 = child<QComboBox>(*this, "Drive1");
+    m_dir1 = child<QListWidget>(*this, "Dir1");
+    m_file1 = child<QListWidget>(*this, "File1");
+    m_fraGenerar = child<QGroupBox>(*this, "fraGenerar");
+    m_txtCierreIz = child<QLineEdit>(*this, "txtCierreIz");
+    m_txtCierreDer = child<QLineEdit>(*this, "txtCierreDer");
+    m_txtNewCierreIz = child<QLineEdit>(*this, "txtNewCierreIz");
+    m_txtNewCierreDer = child<QLineEdit>(*this, "txtNewCierreDer");
+    m_cmdCambiar = child<QPushButton>(*this, "cmdCambiar");
+    m_txtScript = child<QPlainTextEdit>(*this, "txtScript");
+
+    // The file list only shows what the run will rewrite; the working buffer is never seen.
+    m_file1->setEnabled(false);
+    m_txtScript->hide();
+
+    // Tab order follows the tab indexes over the controls that can take the focus.
+    std::vector<const ControlSpec *> byTabIndex;
+    for (const ControlSpec &spec : kControls)
+        byTabIndex.push_back(&spec);
+    std::sort(byTabIndex.begin(), byTabIndex.end(),
+              [](const ControlSpec *a, const ControlSpec *b) { return a->tabIndex < b->tabIndex; });
+    QWidget *previous = nullptr;
+    for (const ControlSpec *spec : byTabIndex) {
+        QWidget *widget = byName.at(spec->name);
+        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isEnabled() || widget->isHidden())
+            continue;
+        if (previous != nullptr)
+            setTabOrder(previous, widget);
+        else
+            widget->setFocus();
+        previous = widget;
+    }
+}
+
+void frmDovezurad::setUpDelimiterFields()
+{
+    const std::array<std::pair<QLineEdit *, void (frmDovezurad::*)(int &)>, 4> fields{{
+        {m_txtCierreIz, &frmDovezurad::txtCierreIz_KeyPress},
+        {m_txtCierreDer, &frmDovezurad::txtCierreDer_KeyPress},
+        {m_txtNewCierreIz, &frmDovezurad::txtNewCierreIz_KeyPress},
+        {m_txtNewCierreDer, &frmDovezurad::txtNewCierreDer_KeyPress},
+    }};
+    for (const auto &[field, handler] : fields) {
+        field->setMaxLength(1);
+        field->setAlignment(Qt::AlignCenter);
+        // An input method would hand over composed characters without a key event.
+        field->setAttribute(Qt::WA_InputMethodEnabled, false);
+        const bool left = field == m_txtCierreIz || field == m_txtNewCierreIz;
+        field->setValidator(new DelimiterValidator(left ? kLeftSet : kRightSet, field));
+        field->installEventFilter(new KeyPressFilter(
+            [this, handler](int &keyAscii) { (this->*handler)(keyAscii); }, field));
+    }
+}
+
+void frmDovezurad::showFolder(const QString &folder)
+{
+    const QString absolute = QDir(folder).absolutePath();
+    m_folderPath = QFile::encodeName(absolute);
+
+    m_drive1->clear();
+    m_drive1->addItem(rootOf(absolute));
+
+    m_dir1->clear();
+    m_dir1->addItem(QDir::toNativeSeparators(absolute));
+    m_dir1->setCurrentRow(0);
+
+    m_file1->clear();
+    const QDir dir(absolute, QStringLiteral("*.txt"), QDir::Name | QDir::IgnoreCase,
+                   QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : dir.entryList()) {
+        auto *item = new QListWidgetItem(name, m_file1);
+        item->setData(Qt::UserRole, QFile::encodeName(name));
+    }
+}
+
+void frmDovezurad::Form_Load()
+{
+    m_strUltimaUnidad = QCoreApplication::applicationDirPath();
+}
+
+void frmDovezurad::Form_Unload()
+{
+    // The rewrite closes each script before it returns, so no file is left open here. A run
+    // under way sees isClosing() before its next script and returns to the event loop, which
+    // ends with the window gone.
+    m_closing = true;
+}
+
+void frmDovezurad::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmDovezurad::filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message)
+{
+    if (keyAscii == kEnter) {
+        keyAscii = 0;
+        focusNextChild();
+        return;
+    }
+    if (keyAscii == kBackspace)
+        return;
+    if (allowed.contains(QChar(keyAscii)))
+        return;
+    m_messageBoxes.beep();
+    m_messageBoxes.messageBox(this, message, MessageStyle::Ok, QString());
+    keyAscii = 0;
+}
+
+void frmDovezurad::txtCierreIz_KeyPress(int &keyAscii)
+{
+    filterDelimiterKey(keyAscii, kLeftSet, kLeftMessage);
+}
+
+void frmDovezurad::txtCierreDer_KeyPress(int &keyAscii)
+{
+    filterDelimiterKey(keyAscii, kRightSet, kRightMessage);
+}
+
+void frmDovezurad::txtNewCierreIz_KeyPress(int &keyAscii)
+{
+    filterDelimiterKey(keyAscii, kLeftSet, kLeftMessage);
+}
+
+void frmDovezurad::txtNewCierreDer_KeyPress(int &keyAscii)
+{
+    filterDelimiterKey(keyAscii, kRightSet, kRightMessage);
+}
+
+QWidget *frmDovezurad::control(Control which) const
+{
+    switch (which) {
+    case Control::Dir1:
+        return m_dir1;
+    case Control::File1:
+        return m_file1;
+    case Control::Drive1:
+        return m_drive1;
+    case Control::txtCierreIz:
+        return m_txtCierreIz;
+    case Control::txtCierreDer:
+        return m_txtCierreDer;
+    case Control::txtNewCierreIz:
+        return m_txtNewCierreIz;
+    case Control::txtNewCierreDer:
+        return m_txtNewCierreDer;
+    }
+    throw std::invalid_argument("unknown control");
+}
+
+std::int32_t frmDovezurad::fileCount()
+{
+    return m_file1->count();
+}
+
+void frmDovezurad::selectFile(std::int32_t index)
+{
+    m_file1->setCurrentRow(index);
+    if (QListWidgetItem *item = m_file1->item(index))
+        m_file1->scrollToItem(item);
+}
+
+std::string frmDovezurad::currentFileName()
+{
+    const QListWidgetItem *item = m_file1->currentItem();
+    return item ? item->data(Qt::UserRole).toByteArray().toStdString() : std::string();
+}
+
+std::string frmDovezurad::folderPath()
+{
+    return m_folderPath.toStdString();
+}
+
+std::string frmDovezurad::fieldText(Control field)
+{
+    // The fields' validators keep them to one character of an ASCII set, so Latin-1 is exact.
+    return static_cast<QLineEdit *>(control(field))->text().toLatin1().toStdString();
+}
+
+void frmDovezurad::setEnabled(Control which, bool enabled)
+{
+    control(which)->setEnabled(enabled);
+}
+
+void frmDovezurad::setFocus(Control field)
+{
+    control(field)->setFocus();
+}
+
+int frmDovezurad::messageBox(const std::string &prompt, int style, const std::string &title)
+{
+    return m_messageBoxes.messageBox(this, QString::fromStdString(prompt), style,
+                                     QString::fromStdString(title));
+}
+
+void frmDovezurad::handlePendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+bool frmDovezurad::isClosing()
+{
+    return m_closing;
+}

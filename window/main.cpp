@@ -1,0 +1,17 @@
+#include "frmdovezurad.h"
+#include "spanishqttranslator.h"
+#include "systemmessageboxes.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    SpanishQtTranslator spanish;
+    QApplication::installTranslator(&spanish);
+
+    SystemMessageBoxes messageBoxes;
+    frmDovezurad window(messageBoxes);
+    window.show();
+    return QApplication::exec();
+}
