@@ -1,0 +1,124 @@
+#include "folderbrowser.h"
+
+#include "drivelist.h"
+#include "fileerror.h"
+#include "filelist.h"
+#include "folderlist.h"
+
+#include <QWidget>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kStyleOk = 0;
+constexpr int kStyleError = 16;
+// The medium reports a read error when it is pulled out in the middle of a listing.
+constexpr int kDeviceIoError = 57;
+
+} // namespace
+
+FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox,
+                             QWidget *parent, const std::string &workingFolder)
+    : QObject(parent), m_source(std::move(source)), m_messageBox(std::move(messageBox))
+{
+    if (parent == nullptr || !m_source)
+        throw std::invalid_argument("the browser needs a parent widget and a drive source");
+    m_drive1 = new DriveList(*m_source, parent);
+    m_dir1 = new FolderList(parent);
+    m_file1 = new FileList(parent);
+
+    // The lists open on the working folder, as the platform starts them; nothing is reported
+    // yet, so a folder that cannot be read just leaves them empty.
+    if (m_drive1->selectDriveOf(workingFolder)) {
+        const std::string root = m_drive1->drive();
+        m_drive1->setCurrentFolder(root, workingFolder);
+        try {
+            moveDir1(root, workingFolder);
+        } catch (const FileError &) {
+            m_drive1->setCurrentFolder(root, root);
+        }
+    }
+    connect(m_drive1, &DriveList::driveChanged, this, &FolderBrowser::Drive1_Change);
+    connect(m_dir1, &FolderList::openRequested, this, &FolderBrowser::openFolder);
+}
+
+std::string FolderBrowser::currentWorkingFolder()
+{
+    std::vector<char> buffer(256);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+void FolderBrowser::Drive1_Change()
+{
+    const std::string drive = m_drive1->drive();
+    try {
+        if (!m_source->isReady(drive))
+            throw FileError(kDeviceUnavailable, "Dispositivo no disponible");
+        moveDir1(drive, m_drive1->currentFolder(drive));
+        m_strUltimaUnidad = drive;
+    } catch (const FileError &error) {
+        if (isUnavailable(drive, error)) {
+            m_messageBox(QStringLiteral("El dispositivo aún no está preparado."), kStyleError,
+                         QStringLiteral("No hay disco en la unidad"));
+            // Runs this handler again for the drive given back.
+            m_drive1->selectDriveOf(m_strUltimaUnidad);
+        } else {
+            reportFailure(error);
+        }
+    }
+}
+
+void FolderBrowser::Dir1_Change()
+{
+    m_file1->setFolder(m_dir1->path());
+}
+
+void FolderBrowser::moveDir1(const std::string &root, const std::string &folder)
+{
+    FolderList::Listing before = m_dir1->listing();
+    m_dir1->setPath(root, folder);
+    try {
+        Dir1_Change();
+    } catch (...) {
+        m_dir1->restore(std::move(before));
+        throw;
+    }
+    m_drive1->setCurrentFolder(root, m_dir1->path());
+}
+
+void FolderBrowser::openFolder(const QByteArray &nativePath)
+{
+    const std::string target = nativePath.toStdString();
+    if (target == m_dir1->path())
+        return;
+    try {
+        moveDir1(m_dir1->root(), target);
+    } catch (const FileError &error) {
+        reportFailure(error);
+    }
+}
+
+void FolderBrowser::reportFailure(const FileError &error)
+{
+    m_messageBox(QString::number(error.number()) + QLatin1Char(':') +
+                     QString::fromStdString(error.description()),
+                 kStyleOk, QString());
+}
+
+bool FolderBrowser::isUnavailable(const std::string &root, const FileError &error) const
+{
+    if (error.number() == kDeviceUnavailable || error.number() == kDeviceIoError)
+        return true;
+    // A drive pulled out while it was being listed fails as whatever the listing hit first.
+    return !m_source->isReady(root);
+}

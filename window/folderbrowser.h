@@ -1,0 +1,64 @@
+#pragma once
+
+#include "drivesource.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class DriveList;
+class FileError;
+class FileList;
+class FolderList;
+class QWidget;
+
+// The three chained lists of the script location: Drive1 chooses a drive, Dir1 walks its
+// folders and File1 shows the scripts of Dir1's folder. Keeps the window off a drive that is
+// not ready by going back to the last drive that worked.
+class FolderBrowser : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Shows a modal message box; an empty title stands for the application's.
+    using MessageBox = std::function<int(const QString &prompt, int style, const QString &title)>;
+
+    static constexpr int kDeviceUnavailable = 68;
+
+    // The three lists are made as children of parent, which must not be null; they start on
+    // the working folder and its drive.
+    FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox, QWidget *parent,
+                  const std::string &workingFolder = currentWorkingFolder());
+
+    DriveList *drive1() const { return m_drive1; }
+    FolderList *dir1() const { return m_dir1; }
+    FileList *file1() const { return m_file1; }
+
+    // The last drive moved to without failure; only its drive counts when it is given back.
+    const std::string &strUltimaUnidad() const { return m_strUltimaUnidad; }
+    void setStrUltimaUnidad(const std::string &folder) { m_strUltimaUnidad = folder; }
+
+    void Drive1_Change();
+    // Throws FileError when the new folder's scripts cannot be listed.
+    void Dir1_Change();
+
+    // The process's working folder as native bytes.
+    static std::string currentWorkingFolder();
+
+private:
+    // Moves Dir1 and then File1, both or neither.
+    void moveDir1(const std::string &root, const std::string &folder);
+    void openFolder(const QByteArray &nativePath);
+    void reportFailure(const FileError &error);
+    bool isUnavailable(const std::string &root, const FileError &error) const;
+
+    std::unique_ptr<DriveSource> m_source;
+    MessageBox m_messageBox;
+    DriveList *m_drive1 = nullptr;
+    FolderList *m_dir1 = nullptr;
+    FileList *m_file1 = nullptr;
+    std::string m_strUltimaUnidad;
+};

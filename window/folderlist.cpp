@@ -1,0 +1,171 @@
+#include "folderlist.h"
+
+#include "nativefolder.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kIndentStep = 12;
+
+class IndentDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem indented(option);
+        indented.rect.adjust(index.data(FolderList::kIndentRole).toInt() * kIndentStep, 0, 0, 0);
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.rwidth() += index.data(FolderList::kIndentRole).toInt() * kIndentStep;
+        return size;
+    }
+};
+
+// "/a//b/" and "/a/b" are one folder; keeps the names between separators.
+std::vector<std::string> components(const std::string &path)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start && path.compare(start, end - start, ".") != 0)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string normalizedRoot(const std::string &root)
+{
+    if (root.empty() || root.front() != '/')
+        throw std::invalid_argument("a drive root is an absolute path");
+    std::string result;
+    for (const std::string &part : components(root))
+        result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+std::string withSeparator(const std::string &root)
+{
+    return root.back() == '/' ? root : root + "/";
+}
+
+std::string chainPath(const FolderList::Listing &listing, std::size_t depth)
+{
+    std::string path = listing.root;
+    for (std::size_t i = 0; i < depth; ++i)
+        path = NativeFolder::join(path, listing.chain[i]);
+    return depth == 0 ? withSeparator(path) : path;
+}
+
+} // namespace
+
+FolderList::FolderList(QWidget *parent) : QListWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new IndentDelegate(this));
+    connect(this, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem *item) { requestOpen(row(item)); });
+}
+
+void FolderList::setPath(const std::string &root, const std::string &folder)
+{
+    Listing listing;
+    listing.root = normalizedRoot(root);
+    const std::vector<std::string> rootParts = components(listing.root);
+    std::vector<std::string> folderParts = components(folder);
+    if (folder.empty() || folder.front() != '/' || folderParts.size() < rootParts.size() ||
+        !std::equal(rootParts.begin(), rootParts.end(), folderParts.begin()))
+        throw std::invalid_argument("the folder is not on the drive");
+    listing.chain.assign(folderParts.begin() + static_cast<std::ptrdiff_t>(rootParts.size()),
+                         folderParts.end());
+    const std::string target = chainPath(listing, listing.chain.size());
+    listing.subfolders =
+        NativeFolder::list(target, NativeFolder::Kind::Folder,
+                           [](std::string_view name) { return !NativeFolder::isHidden(name); });
+    NativeFolder::sortByName(listing.subfolders);
+
+    m_listing = std::move(listing);
+    rebuild();
+    emit pathChanged();
+}
+
+std::string FolderList::path() const
+{
+    if (m_listing.root.empty())
+        return {};
+    return chainPath(m_listing, m_listing.chain.size());
+}
+
+std::string FolderList::pathAt(int row) const
+{
+    if (row < 0 || m_listing.root.empty())
+        return {};
+    const auto index = static_cast<std::size_t>(row);
+    const std::size_t chainRows = m_listing.chain.size() + 1;
+    if (index < chainRows)
+        return chainPath(m_listing, index);
+    if (index - chainRows < m_listing.subfolders.size())
+        return NativeFolder::join(path(), m_listing.subfolders[index - chainRows]);
+    return {};
+}
+
+void FolderList::restore(Listing listing)
+{
+    m_listing = std::move(listing);
+    rebuild();
+}
+
+void FolderList::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        requestOpen(currentRow());
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void FolderList::rebuild()
+{
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const auto addRow = [this](const QIcon &icon, const QString &text, std::size_t depth) {
+        auto *item = new QListWidgetItem(icon, text, this);
+        item->setData(kIndentRole, static_cast<int>(depth));
+    };
+
+    setUpdatesEnabled(false);
+    clear();
+    if (!m_listing.root.empty()) {
+        addRow(open, NativeFolder::displayName(m_listing.root), 0);
+        for (std::size_t i = 0; i < m_listing.chain.size(); ++i)
+            addRow(open, NativeFolder::displayName(m_listing.chain[i]), i + 1);
+        for (const std::string &name : m_listing.subfolders)
+            addRow(closed, NativeFolder::displayName(name), m_listing.chain.size() + 1);
+        setCurrentRow(static_cast<int>(m_listing.chain.size()));
+    }
+    setUpdatesEnabled(true);
+}
+
+void FolderList::requestOpen(int row)
+{
+    const std::string target = pathAt(row);
+    if (!target.empty())
+        emit openRequested(QByteArray::fromStdString(target));
+}
