@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Sets everything up, builds the program and starts it.
+# Sets everything up, builds the program and starts it. Where there is no display, it starts it
+# under Xvfb instead, saves a screenshot of it and says where.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 bash scripts/build.sh build/release -DDOVEZURAD_TESTS=OFF
 
-echo "Compilado en build/release. La ventana todavía no existe: no hay nada que iniciar."
+program=build/release/window/dovezurad
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+    exec "$program"
+fi
+
+screenshot=build/release/dovezurad.png
+echo "No hay pantalla: Dovezurad se inicia en una pantalla virtual (Xvfb) para fotografiarlo."
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 640x480x24" bash -c '
+    "$1" &
+    program=$!
+    sleep 3
+    status=0
+    "$2" "$3" || status=$?
+    kill "$program"
+    wait "$program" || true
+    exit "$status"
+' _ "$program" build/release/window/dovezurad_screenshot "$screenshot"
+echo "Captura de pantalla guardada en $screenshot"

@@ -241,9 +241,16 @@ void frmDovezurad::showFolder(const QString &folder)
     m_drive1->clear();
     m_drive1->addItem(rootOf(absolute));
 
+    // Like a folder list, the open folders from the root down, the current one last.
     m_dir1->clear();
-    m_dir1->addItem(QDir::toNativeSeparators(absolute));
-    m_dir1->setCurrentRow(0);
+    QStringList opened;
+    for (QDir up(absolute);;) {
+        opened.prepend(up.isRoot() ? rootOf(absolute) : up.dirName());
+        if (!up.cdUp())
+            break;
+    }
+    m_dir1->addItems(opened);
+    m_dir1->setCurrentRow(m_dir1->count() - 1);
 
     m_file1->clear();
     const QDir dir(absolute, QStringLiteral("*.txt"), QDir::Name | QDir::IgnoreCase,

@@ -191,6 +191,10 @@ TEST(WindowFolder, ListsTheStartFolderAndItsTxtScriptsOnly)
     EXPECT_EQ(window.fileCount(), 3);
     EXPECT_EQ(window.folderPath(), QFile::encodeName(dir.absolutePath()).toStdString());
     EXPECT_EQ(window.findChild<QComboBox *>("Drive1")->currentText(), QStringLiteral("/"));
+    const auto *dir1 = window.findChild<QListWidget *>("Dir1");
+    EXPECT_EQ(dir1->item(0)->text(), QStringLiteral("/"));
+    EXPECT_EQ(dir1->currentItem()->text(), dir.dirName());
+    EXPECT_EQ(dir1->currentRow(), dir1->count() - 1);
 
     window.selectFile(1);
     EXPECT_EQ(window.currentFileName(), "b.txt");
