@@ -5,13 +5,13 @@
 #include <QStorageInfo>
 
 #include <algorithm>
-#include <array>
+#include <iterator>
 #include <string_view>
 
 namespace {
 
 // Kernel and container plumbing: mounted, but never a place for a user's files.
-constexpr std::array<std::string_view, 26> kPseudoFileSystems = {
+constexpr std::string_view kPseudoFileSystems[] = {
     "proc",        "sysfs",       "cgroup",    "cgroup2",    "devtmpfs",
     "devpts",      "securityfs",  "debugfs",   "tracefs",    "pstore",
     "bpf",         "mqueue",      "hugetlbfs", "fusectl",    "configfs",
@@ -20,8 +20,7 @@ constexpr std::array<std::string_view, 26> kPseudoFileSystems = {
     "fuse.portal",
 };
 
-constexpr std::array<std::string_view, 5> kSystemTrees = {"/proc", "/sys", "/dev", "/run/user",
-                                                          "/snap"};
+constexpr std::string_view kSystemTrees[] = {"/proc", "/sys", "/dev", "/run/user", "/snap"};
 
 bool startsWithFolder(std::string_view path, std::string_view folder)
 {
@@ -39,8 +38,8 @@ bool StorageDriveSource::isBrowsable(const QString &rootPath, const QByteArray &
     const std::string root = QFile::encodeName(rootPath).toStdString();
     const std::string_view type(fileSystemType.constData(),
                                 static_cast<std::size_t>(fileSystemType.size()));
-    if (std::find(kPseudoFileSystems.begin(), kPseudoFileSystems.end(), type) !=
-        kPseudoFileSystems.end())
+    if (std::find(std::begin(kPseudoFileSystems), std::end(kPseudoFileSystems), type) !=
+        std::end(kPseudoFileSystems))
         return false;
     for (std::string_view tree : kSystemTrees) {
         if (startsWithFolder(root, tree))

@@ -31,6 +31,10 @@ FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox mes
     m_drive1 = new DriveList(*m_source, parent);
     m_dir1 = new FolderList(parent);
     m_file1 = new FileList(parent);
+    // The names the window and its tests look the controls up by.
+    m_drive1->setObjectName(QStringLiteral("Drive1"));
+    m_dir1->setObjectName(QStringLiteral("Dir1"));
+    m_file1->setObjectName(QStringLiteral("File1"));
 
     // The lists open on the working folder, as the platform starts them; nothing is reported
     // yet, so a folder that cannot be read just leaves them empty.
