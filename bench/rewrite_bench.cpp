@@ -137,8 +137,21 @@ void rewriteManyScripts(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(rewriteLargeScript)->Arg(1024)->Unit(benchmark::kMillisecond)->Iterations(4);
-BENCHMARK(rewriteLargeScript)->Arg(2048)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(rewriteManyScripts)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(rewriteLargeScript)
+    ->Arg(1024)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(4)
+    ->UseRealTime();
+BENCHMARK(rewriteLargeScript)
+    ->Arg(2048)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK(rewriteManyScripts)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();
