@@ -5,7 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-bash scripts/build.sh build/release -DDOVEZURAD_TESTS=OFF
+# The folder and options of the test run, so that the two share one build; only the program
+# and the screenshot tool are built here.
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOVEZURAD_TESTS=ON >/dev/null
+cmake --build build/release --parallel "$(nproc)" --target dovezurad dovezurad_screenshot
 
 program=build/release/window/dovezurad
 if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then

@@ -178,11 +178,9 @@ void frmDovezurad::buildControls()
     }
     setFixedSize(pixels(clientWidth), pixels(clientHeight));
 
-    m_fraExplorador = child<QGroupBox>(*this, "fraExplorador");
     m_drive1 = child<QComboBox>(*this, "Drive1");
     m_dir1 = child<QListWidget>(*this, "Dir1");
     m_file1 = child<QListWidget>(*this, "File1");
-    m_fraGenerar = child<QGroupBox>(*this, "fraGenerar");
     m_txtCierreIz = child<QLineEdit>(*this, "txtCierreIz");
     m_txtCierreDer = child<QLineEdit>(*this, "txtCierreDer");
     m_txtNewCierreIz = child<QLineEdit>(*this, "txtNewCierreIz");

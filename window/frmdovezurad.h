@@ -10,7 +10,6 @@
 class MessageBoxes;
 class QComboBox;
 class QCloseEvent;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -68,11 +67,9 @@ private:
     QByteArray m_folderPath;
     bool m_closing = false;
 
-    QGroupBox *m_fraExplorador = nullptr;
     QComboBox *m_drive1 = nullptr;
     QListWidget *m_dir1 = nullptr;
     QListWidget *m_file1 = nullptr;
-    QGroupBox *m_fraGenerar = nullptr;
     QLineEdit *m_txtCierreIz = nullptr;
     QLineEdit *m_txtCierreDer = nullptr;
     QLineEdit *m_txtNewCierreIz = nullptr;
