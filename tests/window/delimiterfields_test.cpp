@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 
 namespace {
 
@@ -33,6 +34,12 @@ const Field kFields[] = {
     {"txtNewCierreDer", "}])>/\\~", "{[(<", kRightMessage, "txtNewCierreIz",
      Control::txtNewCierreDer},
 };
+
+// Names the field in failure messages instead of dumping the struct's bytes.
+void PrintTo(const Field &field, std::ostream *out)
+{
+    *out << field.name;
+}
 
 class DelimiterFieldTest : public ::testing::TestWithParam<Field>
 {
