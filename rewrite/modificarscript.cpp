@@ -45,24 +45,27 @@ public:
         const unsigned char newLeft = delimiterByte(cierres.NewCierreIz);
         const unsigned char right = delimiterByte(cierres.CierreDer);
         const unsigned char newRight = delimiterByte(cierres.NewCierreDer);
-        for (unsigned value = 0; value < m_table.size(); ++value) {
+        std::array<unsigned char, 256> table{};
+        for (unsigned value = 0; value < table.size(); ++value) {
             unsigned char byte = static_cast<unsigned char>(value);
             if (byte == left)
                 byte = newLeft;
             if (byte == right)
                 byte = newRight;
-            m_table[value] = byte;
+            table[value] = byte;
             if (byte != value)
-                m_changing.push_back(static_cast<unsigned char>(value));
+                m_changes.push_back({static_cast<unsigned char>(value), byte});
         }
+        // Only the two current delimiters can change; a lone change is given twice so that
+        // apply() needs no branch on how many there are.
+        if (m_changes.size() == 1)
+            m_changes.push_back(m_changes.front());
     }
-
-    unsigned char operator[](unsigned char byte) const { return m_table[byte]; }
 
     bool changes(const unsigned char *data, std::size_t size) const
     {
-        for (unsigned char byte : m_changing) {
-            if (std::memchr(data, byte, size) != nullptr)
+        for (const Change &change : m_changes) {
+            if (std::memchr(data, change.from, size) != nullptr)
                 return true;
         }
         return false;
@@ -70,15 +73,25 @@ public:
 
     void apply(unsigned char *data, std::size_t size) const
     {
-        if (m_changing.empty())
+        if (m_changes.empty())
             return;
-        for (std::size_t i = 0; i < size; ++i)
-            data[i] = m_table[data[i]];
+        // Compares and selects rather than looking bytes up, so that the compiler can run it
+        // over many bytes at once.
+        const auto [from1, to1] = m_changes[0];
+        const auto [from2, to2] = m_changes[1];
+        for (std::size_t i = 0; i < size; ++i) {
+            const unsigned char byte = data[i];
+            data[i] = byte == from1 ? to1 : (byte == from2 ? to2 : byte);
+        }
     }
 
 private:
-    std::array<unsigned char, 256> m_table{};
-    std::vector<unsigned char> m_changing;
+    struct Change
+    {
+        unsigned char from;
+        unsigned char to;
+    };
+    std::vector<Change> m_changes;
 };
 
 std::string joinPath(const std::string &folder, const std::string &fileName)

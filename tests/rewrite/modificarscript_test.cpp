@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -88,6 +89,31 @@ TEST(ModificarScriptText, EveryOtherByteIsKeptAsItIs)
     EXPECT_EQ(rewritten(bytes), "\0<\r\n\x80\xff\xe9>\x1a\0"s);
     // Bytes above 127 are delimiters like any other.
     EXPECT_EQ(rewritten("\xab x \xbb", Cierres{"\xab", "\xbb", "{", "}"}), "{ x }");
+}
+
+TEST(ModificarScriptText, MatchesTwoPassesOneAfterTheOtherOverEveryByteValue)
+{
+    std::string every = "x";
+    for (int value = 0; value < 256; ++value)
+        every += static_cast<char>(value);
+    every += "x";
+    const Cierres cases[] = {
+        {"{", "}", "<", ">"},
+        {"/", "~", "~", ")"},
+        {"/", "/", "<", ">"},
+        {"/", "/", "/", ">"},
+        {"<", ">", ">", "<"},
+        {"{", "}", "{", "}"},
+        {"\x80", "\xff", "\0"s, "\x7f"},
+    };
+    for (const Cierres &cierres : cases) {
+        std::string expected = every;
+        std::replace(expected.begin(), expected.end(), cierres.CierreIz[0], cierres.NewCierreIz[0]);
+        std::replace(expected.begin(), expected.end(), cierres.CierreDer[0],
+                     cierres.NewCierreDer[0]);
+        EXPECT_EQ(rewritten(every, cierres), expected)
+            << cierres.CierreIz << cierres.CierreDer << cierres.NewCierreIz << cierres.NewCierreDer;
+    }
 }
 
 TEST(ModificarScriptText, EmptyAndBlankScripts)
