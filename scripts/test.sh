@@ -10,8 +10,11 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-bash scripts/build.sh build/release
+# Options named in full, so that a folder configured otherwise before still builds every test.
+options=(-DDOVEZURAD_TESTS=ON -DDOVEZURAD_WINDOW=ON)
+
+bash scripts/build.sh build/release "${options[@]}" -DDOVEZURAD_SANITIZE=OFF
 ctest --test-dir build/release --output-on-failure --timeout 600
 
-bash scripts/build.sh build/sanitize -DDOVEZURAD_SANITIZE=ON
+bash scripts/build.sh build/sanitize "${options[@]}" -DDOVEZURAD_SANITIZE=ON
 ctest --test-dir build/sanitize --output-on-failure --timeout 600
