@@ -2,17 +2,18 @@
 
 #include "cmdcambiar.h"
 #include "delimitervalidator.h"
+#include "drivelist.h"
+#include "filelist.h"
+#include "folderlist.h"
 #include "keypressfilter.h"
 #include "messageboxes.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -98,10 +99,9 @@ QWidget *createControl(const ControlSpec &spec, QWidget *parent)
     case Kind::Frame:
         return new QGroupBox(text, parent);
     case Kind::DriveList:
-        return new QComboBox(parent);
     case Kind::FolderList:
     case Kind::FileList:
-        return new QListWidget(parent);
+        break;
     case Kind::Label: {
         auto *label = new QLabel(text, parent);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -114,7 +114,12 @@ QWidget *createControl(const ControlSpec &spec, QWidget *parent)
     case Kind::TextBox:
         return new QPlainTextEdit(text, parent);
     }
-    throw std::logic_error("unknown kind of control");
+    throw std::logic_error("no plain control of this kind");
+}
+
+bool isBrowserList(Kind kind)
+{
+    return kind == Kind::DriveList || kind == Kind::FolderList || kind == Kind::FileList;
 }
 
 template <typename T> T *child(const QWidget &window, const char *name)
@@ -125,24 +130,16 @@ template <typename T> T *child(const QWidget &window, const char *name)
     return found;
 }
 
-QString rootOf(const QString &folder)
-{
-    QDir dir(folder);
-    while (dir.cdUp()) {
-    }
-    return QDir::toNativeSeparators(dir.absolutePath());
-}
-
 } // namespace
 
-frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, const QString &startFolder, QWidget *parent)
+frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSource> drives,
+                           const std::string &startFolder, QWidget *parent)
     : QWidget(parent), m_messageBoxes(messageBoxes)
 {
     setObjectName(QStringLiteral("frmDovezurad"));
     setWindowTitle(QStringLiteral("Dovezurad"));
-    buildControls();
+    buildControls(std::move(drives), startFolder);
     setUpDelimiterFields();
-    showFolder(startFolder);
     connect(m_cmdCambiar, &QPushButton::clicked, this, [this] {
         try {
             cmdCambiar_Click(*this);
@@ -155,18 +152,38 @@ frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, const QString &startFolde
     Form_Load();
 }
 
-void frmDovezurad::buildControls()
+void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
+                                 const std::string &startFolder)
 {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(kFontPixelSize);
     setFont(font);
+
+    // The browser makes the drive, folder and file lists together, because their handlers
+    // chain them; the table still places them.
+    const auto browserList = [&](Kind kind, QWidget *frame) -> QWidget * {
+        if (m_browser == nullptr)
+            m_browser = new FolderBrowser(
+                std::move(drives),
+                [this](const QString &prompt, int style, const QString &title) {
+                    return m_messageBoxes.messageBox(this, prompt, style, title);
+                },
+                frame, startFolder);
+        QWidget *list = kind == Kind::DriveList    ? static_cast<QWidget *>(m_browser->drive1())
+                        : kind == Kind::FolderList ? static_cast<QWidget *>(m_browser->dir1())
+                                                   : static_cast<QWidget *>(m_browser->file1());
+        if (list->parentWidget() != frame)
+            throw std::logic_error("the drive, folder and file lists share one frame");
+        return list;
+    };
 
     std::map<std::string, QWidget *> byName;
     int clientWidth = 0;
     int clientHeight = 0;
     for (const ControlSpec &spec : kControls) {
         QWidget *parentWidget = spec.inside ? byName.at(spec.inside) : this;
-        QWidget *widget = createControl(spec, parentWidget);
+        QWidget *widget = isBrowserList(spec.kind) ? browserList(spec.kind, parentWidget)
+                                                   : createControl(spec, parentWidget);
         widget->setObjectName(QString::fromLatin1(spec.name));
         widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width),
                             pixels(spec.height));
@@ -178,9 +195,9 @@ void frmDovezurad::buildControls()
     }
     setFixedSize(pixels(clientWidth), pixels(clientHeight));
 
-    m_drive1 = child<QComboBox>(*this, "Drive1");
-    m_dir1 = child<QListWidget>(*this, "Dir1");
-    m_file1 = child<QListWidget>(*this, "File1");
+    m_drive1 = child<DriveList>(*this, "Drive1");
+    m_dir1 = child<FolderList>(*this, "Dir1");
+    m_file1 = child<FileList>(*this, "File1");
     m_txtCierreIz = child<QLineEdit>(*this, "txtCierreIz");
     m_txtCierreDer = child<QLineEdit>(*this, "txtCierreDer");
     m_txtNewCierreIz = child<QLineEdit>(*this, "txtNewCierreIz");
@@ -231,37 +248,15 @@ void frmDovezurad::setUpDelimiterFields()
     }
 }
 
-void frmDovezurad::showFolder(const QString &folder)
-{
-    const QString absolute = QDir(folder).absolutePath();
-    m_folderPath = QFile::encodeName(absolute);
-
-    m_drive1->clear();
-    m_drive1->addItem(rootOf(absolute));
-
-    // Like a folder list, the open folders from the root down, the current one last.
-    m_dir1->clear();
-    QStringList opened;
-    for (QDir up(absolute);;) {
-        opened.prepend(up.isRoot() ? rootOf(absolute) : up.dirName());
-        if (!up.cdUp())
-            break;
-    }
-    m_dir1->addItems(opened);
-    m_dir1->setCurrentRow(m_dir1->count() - 1);
-
-    m_file1->clear();
-    const QDir dir(absolute, QStringLiteral("*.txt"), QDir::Name | QDir::IgnoreCase,
-                   QDir::Files | QDir::NoDotAndDotDot);
-    for (const QString &name : dir.entryList()) {
-        auto *item = new QListWidgetItem(name, m_file1);
-        item->setData(Qt::UserRole, QFile::encodeName(name));
-    }
-}
-
 void frmDovezurad::Form_Load()
 {
-    m_strUltimaUnidad = QCoreApplication::applicationDirPath();
+    m_browser->setStrUltimaUnidad(
+        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+}
+
+const std::string &frmDovezurad::strUltimaUnidad() const
+{
+    return m_browser->strUltimaUnidad();
 }
 
 void frmDovezurad::Form_Unload()
@@ -337,25 +332,22 @@ QWidget *frmDovezurad::control(Control which) const
 
 std::int32_t frmDovezurad::fileCount()
 {
-    return m_file1->count();
+    return m_file1->entryCount();
 }
 
 void frmDovezurad::selectFile(std::int32_t index)
 {
-    m_file1->setCurrentRow(index);
-    if (QListWidgetItem *item = m_file1->item(index))
-        m_file1->scrollToItem(item);
+    m_file1->selectEntry(index);
 }
 
 std::string frmDovezurad::currentFileName()
 {
-    const QListWidgetItem *item = m_file1->currentItem();
-    return item ? item->data(Qt::UserRole).toByteArray().toStdString() : std::string();
+    return m_file1->currentNativeName();
 }
 
 std::string frmDovezurad::folderPath()
 {
-    return m_folderPath.toStdString();
+    return m_dir1->path();
 }
 
 std::string frmDovezurad::fieldText(Control field)
@@ -366,7 +358,17 @@ std::string frmDovezurad::fieldText(Control field)
 
 void frmDovezurad::setEnabled(Control which, bool enabled)
 {
+    // The run walks the entries it counted before its first script: a reload in between could
+    // drop the entry it is about to select. The run locks File1 before it counts and unlocks
+    // Dir1 once it is done; a failed run keeps both locked. File1 is display only, never enabled.
+    if (which == Control::File1) {
+        if (!enabled)
+            m_file1->freeze();
+        return;
+    }
     control(which)->setEnabled(enabled);
+    if (which == Control::Dir1 && enabled)
+        m_file1->unfreeze();
 }
 
 void frmDovezurad::setFocus(Control field)

@@ -1,18 +1,21 @@
 #pragma once
 
+#include "drivesource.h"
+#include "folderbrowser.h"
 #include "windowoperations.h"
 
-#include <QByteArray>
-#include <QDir>
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+#include <string>
+
+class DriveList;
+class FileList;
+class FolderList;
 class MessageBoxes;
-class QComboBox;
 class QCloseEvent;
-class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -23,13 +26,16 @@ class frmDovezurad : public QWidget, public WindowOperations
     Q_OBJECT
 
 public:
-    // The lists open on startFolder; the process's working folder unless a caller knows better.
-    explicit frmDovezurad(MessageBoxes &messageBoxes,
-                          const QString &startFolder = QDir::currentPath(),
-                          QWidget *parent = nullptr);
+    // The drive list offers the drives of the source; the lists open on startFolder (native
+    // bytes), the process's working folder unless a caller knows better.
+    explicit frmDovezurad(
+        MessageBoxes &messageBoxes,
+        std::unique_ptr<DriveSource> drives = std::make_unique<StorageDriveSource>(),
+        const std::string &startFolder = FolderBrowser::currentWorkingFolder(),
+        QWidget *parent = nullptr);
 
-    // The last drive chosen without failure.
-    const QString &strUltimaUnidad() const { return m_strUltimaUnidad; }
+    // The last drive chosen without failure, native bytes.
+    const std::string &strUltimaUnidad() const;
 
     std::int32_t fileCount() override;
     void selectFile(std::int32_t index) override;
@@ -55,21 +61,19 @@ private:
     void txtNewCierreIz_KeyPress(int &keyAscii);
     void txtNewCierreDer_KeyPress(int &keyAscii);
 
-    void buildControls();
+    void buildControls(std::unique_ptr<DriveSource> drives, const std::string &startFolder);
     void setUpDelimiterFields();
-    void showFolder(const QString &folder);
     void filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message);
     QWidget *control(Control which) const;
 
     MessageBoxes &m_messageBoxes;
-    QString m_strUltimaUnidad;
-    // Dir1's folder as the file system spells it.
-    QByteArray m_folderPath;
     bool m_closing = false;
 
-    QComboBox *m_drive1 = nullptr;
-    QListWidget *m_dir1 = nullptr;
-    QListWidget *m_file1 = nullptr;
+    // Owned by fraExplorador, as its three lists are.
+    FolderBrowser *m_browser = nullptr;
+    DriveList *m_drive1 = nullptr;
+    FolderList *m_dir1 = nullptr;
+    FileList *m_file1 = nullptr;
     QLineEdit *m_txtCierreIz = nullptr;
     QLineEdit *m_txtCierreDer = nullptr;
     QLineEdit *m_txtNewCierreIz = nullptr;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -76,6 +77,14 @@ inline std::filesystem::path fastTempBase()
 class FolderDriveSource final : public DriveSource
 {
 public:
+    static std::unique_ptr<FolderDriveSource> of(const std::vector<std::string> &roots)
+    {
+        auto source = std::make_unique<FolderDriveSource>();
+        for (const std::string &root : roots)
+            source->add(root);
+        return source;
+    }
+
     void add(const std::string &root, const QString &volumeName = {})
     {
         m_drives.push_back(Drive{root, volumeName});

@@ -1,10 +1,10 @@
+#include "browsertestsupport.h"
 #include "fakemessageboxes.h"
 #include "frmdovezurad.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -68,9 +68,9 @@ protected:
     }
 
     FakeMessageBoxes m_boxes;
-    QTemporaryDir m_folder;
-    std::unique_ptr<frmDovezurad> m_window =
-        std::make_unique<frmDovezurad>(m_boxes, m_folder.path());
+    TempPlace m_place;
+    std::unique_ptr<frmDovezurad> m_window = std::make_unique<frmDovezurad>(
+        m_boxes, FolderDriveSource::of({m_place.at()}), m_place.at());
     QLineEdit *m_field = nullptr;
 };
 
@@ -195,8 +195,8 @@ INSTANTIATE_TEST_SUITE_P(AllFour, DelimiterFieldTest, ::testing::ValuesIn(kField
 TEST(DelimiterFields, ArrowKeysAndTabNeverReachTheFilter)
 {
     FakeMessageBoxes boxes;
-    QTemporaryDir folder;
-    frmDovezurad window(boxes, folder.path());
+    TempPlace place;
+    frmDovezurad window(boxes, FolderDriveSource::of({place.at()}), place.at());
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));

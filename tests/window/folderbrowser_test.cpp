@@ -1,18 +1,14 @@
 #include "browsertestsupport.h"
 
-#include "cmdcambiar.h"
 #include "drivelist.h"
 #include "filelist.h"
 #include "folderbrowser.h"
 #include "folderlist.h"
 
-#include <QApplication>
 #include <QTest>
 #include <QWidget>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,12 +49,6 @@ std::vector<QString> folderRows(const FolderList &list)
     for (int i = 0; i < list.count(); ++i)
         texts.push_back(list.item(i)->text());
     return texts;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Three drives A, B and C made of temporary folders; the process works in B/work and the
@@ -220,71 +210,6 @@ TEST_F(FolderBrowserTest, AFolderThatCannotBeOpenedIsReportedAndNothingMoves)
     EXPECT_EQ(m_messages, std::vector<Message>{kPathNotFound});
     EXPECT_EQ(dir1().path(), m_b + "/work");
     EXPECT_EQ(drive1().currentFolder(m_b), m_b + "/work");
-}
-
-// The window operations the rewrite run uses, answered by the browser as the window will.
-class BrowserOperations final : public WindowOperations
-{
-public:
-    explicit BrowserOperations(FolderBrowser &browser) : m_browser(browser) {}
-
-    std::int32_t fileCount() override { return m_browser.file1()->entryCount(); }
-    void selectFile(std::int32_t index) override { m_browser.file1()->selectEntry(index); }
-    std::string currentFileName() override { return m_browser.file1()->currentNativeName(); }
-    std::string folderPath() override { return m_browser.dir1()->path(); }
-    std::string fieldText(Control field) override
-    {
-        switch (field) {
-        case Control::txtCierreIz:
-            return "{";
-        case Control::txtCierreDer:
-            return "}";
-        case Control::txtNewCierreIz:
-            return "<";
-        default:
-            return ">";
-        }
-    }
-    void setEnabled(Control control, bool enabled) override
-    {
-        if (control == Control::File1 && !enabled)
-            m_browser.file1()->freeze();
-        if (control == Control::Dir1 && enabled)
-            m_browser.file1()->unfreeze();
-    }
-    void setFocus(Control) override {}
-    int messageBox(const std::string &prompt, int, const std::string &) override
-    {
-        m_prompts.push_back(prompt);
-        return MessageAnswer::Yes;
-    }
-    void handlePendingEvents() override { QApplication::processEvents(); }
-    bool isClosing() override { return false; }
-
-    std::vector<std::string> m_prompts;
-
-private:
-    FolderBrowser &m_browser;
-};
-
-TEST_F(FolderBrowserTest, ARunFromADriveRootReachesEveryScriptShownEvenANonUtf8One)
-{
-    const std::string latin1 = "canci\xf3n.txt";
-    m_place.file("C/" + latin1, "  {a} ");
-    m_place.file("C/c.txt", "{b}");
-    start();
-    pick(m_c);
-    ASSERT_EQ(dir1().path(), m_c + "/");
-    ASSERT_EQ(file1().entryCount(), 2);
-
-    BrowserOperations operations(*m_browser);
-    cmdCambiar_Click(operations);
-
-    ASSERT_FALSE(operations.m_prompts.empty());
-    EXPECT_EQ(operations.m_prompts.back(), "¡Etiquetas modificadas!");
-    EXPECT_EQ(readFile(m_c + "/" + latin1), "<a>");
-    EXPECT_EQ(readFile(m_c + "/c.txt"), "<b>");
-    EXPECT_FALSE(file1().isFrozen());
 }
 
 } // namespace

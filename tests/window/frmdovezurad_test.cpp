@@ -1,4 +1,8 @@
+#include "browsertestsupport.h"
+#include "drivelist.h"
 #include "fakemessageboxes.h"
+#include "filelist.h"
+#include "folderlist.h"
 #include "frmdovezurad.h"
 #include "spanishqttranslator.h"
 
@@ -21,6 +25,8 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -59,9 +65,9 @@ class WindowTest : public ::testing::Test
 {
 protected:
     FakeMessageBoxes m_boxes;
-    QTemporaryDir m_folder;
-    std::unique_ptr<frmDovezurad> m_window =
-        std::make_unique<frmDovezurad>(m_boxes, m_folder.path());
+    TempPlace m_place;
+    std::unique_ptr<frmDovezurad> m_window = std::make_unique<frmDovezurad>(
+        m_boxes, FolderDriveSource::of({m_place.at()}), m_place.at());
 
     void showAndActivate()
     {
@@ -145,7 +151,8 @@ TEST_F(WindowTest, StartsWithFocusOnDir1FileListDisabledAndBufferHidden)
     EXPECT_EQ(QApplication::focusWidget(), control(*m_window, "Dir1"));
     EXPECT_FALSE(control(*m_window, "File1")->isEnabled());
     EXPECT_FALSE(control(*m_window, "txtScript")->isVisible());
-    EXPECT_EQ(m_window->strUltimaUnidad(), QCoreApplication::applicationDirPath());
+    EXPECT_EQ(m_window->strUltimaUnidad(),
+              QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
 }
 
 TEST_F(WindowTest, TabWalksTheTabIndexesBothWays)
@@ -181,8 +188,10 @@ TEST(WindowFolder, ListsTheStartFolderAndItsTxtScriptsOnly)
     }
     ASSERT_TRUE(dir.mkdir(QStringLiteral("folder.txt")));
 
+    // The root drive of the system, as a test offers it, so that the chain starts at "/".
     FakeMessageBoxes boxes;
-    frmDovezurad window(boxes, folder.path());
+    frmDovezurad window(boxes, FolderDriveSource::of({"/"}),
+                        QFile::encodeName(folder.path()).toStdString());
     const auto *file1 = window.findChild<QListWidget *>("File1");
     QStringList listed;
     for (int row = 0; row < file1->count(); ++row)
@@ -194,7 +203,9 @@ TEST(WindowFolder, ListsTheStartFolderAndItsTxtScriptsOnly)
     const auto *dir1 = window.findChild<QListWidget *>("Dir1");
     EXPECT_EQ(dir1->item(0)->text(), QStringLiteral("/"));
     EXPECT_EQ(dir1->currentItem()->text(), dir.dirName());
-    EXPECT_EQ(dir1->currentRow(), dir1->count() - 1);
+    // The open folder ends the chain; its one subfolder follows it.
+    EXPECT_EQ(dir1->currentRow(), dir1->count() - 2);
+    EXPECT_EQ(dir1->item(dir1->count() - 1)->text(), QStringLiteral("folder.txt"));
 
     window.selectFile(1);
     EXPECT_EQ(window.currentFileName(), "b.txt");
@@ -208,7 +219,8 @@ TEST(WindowFolder, SelectingAFileScrollsItIntoView)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
     FakeMessageBoxes boxes;
-    frmDovezurad window(boxes, folder.path());
+    const std::string root = QFile::encodeName(folder.path()).toStdString();
+    frmDovezurad window(boxes, FolderDriveSource::of({root}), root);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const auto *file1 = window.findChild<QListWidget *>("File1");
@@ -219,6 +231,90 @@ TEST(WindowFolder, SelectingAFileScrollsItIntoView)
         const QRect shown = file1->visualItemRect(file1->item(index));
         EXPECT_TRUE(file1->viewport()->rect().contains(shown)) << index;
     }
+}
+
+// Drives made of temporary folders A, B and C, with the window standing on B/work.
+class WindowDrives : public ::testing::Test
+{
+protected:
+    WindowDrives()
+    {
+        m_place.file("A/a.txt");
+        m_place.file("B/work/uno.txt");
+        m_place.file("C/c.txt");
+        m_a = m_place.at("A");
+        m_b = m_place.at("B");
+        m_c = m_place.at("C");
+    }
+
+    // Offers the drives in this order, which is the order of Drive1's entries.
+    void open(const std::vector<std::string> &roots)
+    {
+        auto source = FolderDriveSource::of(roots);
+        m_source = source.get();
+        m_window = std::make_unique<frmDovezurad>(m_boxes, std::move(source), m_b + "/work");
+        m_drive1 = m_window->findChild<DriveList *>("Drive1");
+        m_dir1 = m_window->findChild<FolderList *>("Dir1");
+        m_file1 = m_window->findChild<FileList *>("File1");
+    }
+
+    void expectNotReadyShown(std::size_t times) const
+    {
+        ASSERT_EQ(m_boxes.shown().size(), times);
+        for (const ShownBox &box : m_boxes.shown()) {
+            EXPECT_EQ(box.prompt, QStringLiteral("El dispositivo aún no está preparado."));
+            EXPECT_EQ(box.style, MessageStyle::Error);
+            EXPECT_EQ(box.title, QStringLiteral("No hay disco en la unidad"));
+        }
+    }
+
+    TempPlace m_place;
+    std::string m_a;
+    std::string m_b;
+    std::string m_c;
+    FakeMessageBoxes m_boxes;
+    FolderDriveSource *m_source = nullptr;
+    std::unique_ptr<frmDovezurad> m_window;
+    DriveList *m_drive1 = nullptr;
+    FolderList *m_dir1 = nullptr;
+    FileList *m_file1 = nullptr;
+};
+
+TEST_F(WindowDrives, PickingAVanishedDriveShowsTheMessageAndGoesBackToTheLastGoodDrive)
+{
+    open({m_a, m_b, m_c});
+    ASSERT_EQ(m_drive1->drive(), m_b);
+    QTest::keyClick(m_drive1, Qt::Key_Down);
+    ASSERT_EQ(m_window->folderPath(), m_c + "/");
+    QTest::keyClick(m_drive1, Qt::Key_Up);
+    ASSERT_EQ(m_window->strUltimaUnidad(), m_b);
+
+    m_source->takeAway(m_c);
+    QTest::keyClick(m_drive1, Qt::Key_Down);
+
+    expectNotReadyShown(1);
+    EXPECT_EQ(m_drive1->drive(), m_b);
+    EXPECT_EQ(m_window->folderPath(), m_b + "/work");
+    EXPECT_EQ(m_window->fileCount(), 1);
+    EXPECT_EQ(m_file1->nativeName(0), "uno.txt");
+    EXPECT_EQ(m_window->strUltimaUnidad(), m_b);
+}
+
+TEST_F(WindowDrives, OnTheVeryFirstChangeTheDriveOfTheProgramsFolderComesBack)
+{
+    // The program's folder is a drive of its own here, so that the way back leads there.
+    const std::string program =
+        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+    open({m_a, m_b, program});
+
+    m_source->takeAway(m_a);
+    QTest::keyClick(m_drive1, Qt::Key_Up);
+
+    expectNotReadyShown(1);
+    EXPECT_EQ(m_drive1->drive(), program);
+    EXPECT_EQ(m_window->folderPath(), program + "/");
+    EXPECT_EQ(m_dir1->root(), program);
+    EXPECT_EQ(m_window->strUltimaUnidad(), program);
 }
 
 TEST(SpanishQtTexts, TextFieldContextMenuIsInSpanish)

@@ -1,3 +1,4 @@
+#include "browsertestsupport.h"
 #include "frmdovezurad.h"
 #include "systemmessageboxes.h"
 
@@ -6,7 +7,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -141,8 +141,8 @@ TEST(MessageBoxes, StyleFiftyOneAsksYesNoCancelWithTheWarningIcon)
 TEST(MessageBoxes, ARefusedKeyShowsTheFieldsMessageInARealBox)
 {
     SystemMessageBoxes boxes;
-    QTemporaryDir folder;
-    frmDovezurad window(boxes, folder.path());
+    TempPlace place;
+    frmDovezurad window(boxes, FolderDriveSource::of({place.at()}), place.at());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     auto *field = window.findChild<QLineEdit *>("txtCierreIz");

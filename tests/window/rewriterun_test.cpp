@@ -1,4 +1,7 @@
+#include "browsertestsupport.h"
 #include "fakemessageboxes.h"
+#include "filelist.h"
+#include "folderlist.h"
 #include "frmdovezurad.h"
 
 #include <QApplication>
@@ -14,6 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -25,17 +33,22 @@ const QString kConfirmation = QString::fromUtf8("Todos los scripts contenidos en
 class RewriteRunTest : public ::testing::Test
 {
 protected:
+    // By the name's own bytes, which need not be valid UTF-8.
     void write(const char *name, const QByteArray &bytes)
     {
-        QFile file(m_folder.filePath(QString::fromLatin1(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(bytes), bytes.size());
+        std::ofstream file(root() + "/" + name, std::ios::binary | std::ios::trunc);
+        file.write(bytes.constData(), bytes.size());
+        file.close();
+        ASSERT_TRUE(file.good()) << name;
     }
 
     QByteArray read(const char *name) const
     {
-        QFile file(m_folder.filePath(QString::fromLatin1(name)));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+        std::ifstream file(root() + "/" + name, std::ios::binary);
+        if (!file)
+            return "<missing>";
+        return QByteArray::fromStdString(
+            {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
     }
 
     void writeThreeScripts()
@@ -64,6 +77,10 @@ protected:
         QTest::mouseClick(window.findChild<QPushButton *>("cmdCambiar"), Qt::LeftButton);
     }
 
+    std::string root() const { return QFile::encodeName(m_folder.path()).toStdString(); }
+    // The temporary folder is the only drive, and the window stands on its root.
+    std::unique_ptr<DriveSource> drive() const { return FolderDriveSource::of({root()}); }
+
     QTemporaryDir m_folder;
     FakeMessageBoxes m_boxes;
 };
@@ -71,7 +88,7 @@ protected:
 TEST_F(RewriteRunTest, AnsweredYesRewritesEveryScriptWithTheTypedDelimiters)
 {
     writeThreeScripts();
-    frmDovezurad window(m_boxes, m_folder.path());
+    frmDovezurad window(m_boxes, drive(), root());
     type(window, "txtNewCierreIz", '[');
     type(window, "txtNewCierreDer", ']');
     m_boxes.answerWith(MessageAnswer::Yes);
@@ -102,7 +119,7 @@ TEST_F(RewriteRunTest, AnsweredYesRewritesEveryScriptWithTheTypedDelimiters)
 TEST_F(RewriteRunTest, AnsweredNoLeavesEveryScriptAsItWas)
 {
     writeThreeScripts();
-    frmDovezurad window(m_boxes, m_folder.path());
+    frmDovezurad window(m_boxes, drive(), root());
     m_boxes.answerWith(MessageAnswer::No);
 
     click(window);
@@ -118,7 +135,7 @@ TEST_F(RewriteRunTest, AnsweredNoLeavesEveryScriptAsItWas)
 TEST_F(RewriteRunTest, AnEmptyFieldIsReportedAndGetsTheFocus)
 {
     writeThreeScripts();
-    frmDovezurad window(m_boxes, m_folder.path());
+    frmDovezurad window(m_boxes, drive(), root());
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -157,7 +174,7 @@ private:
 TEST_F(RewriteRunTest, ClosingTheWindowDuringARunEndsTheProgramBetweenTwoScripts)
 {
     writeThreeScripts();
-    ClosedAfterFirstScript window(m_boxes, m_folder.path());
+    ClosedAfterFirstScript window(m_boxes, drive(), root());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     m_boxes.answerWith(MessageAnswer::Yes);
@@ -183,6 +200,88 @@ TEST_F(RewriteRunTest, ClosingTheWindowDuringARunEndsTheProgramBetweenTwoScripts
     EXPECT_EQ(read("c.txt"), "sin etiquetas");
     ASSERT_EQ(m_boxes.shown().size(), 1U) << "no message after the confirmation";
     EXPECT_TRUE(leftoverTemporaryFiles().isEmpty());
+}
+
+TEST_F(RewriteRunTest, ARunFromADriveRootReachesEveryScriptShownEvenANonUtf8One)
+{
+    // A name copied from an old Windows disk: Latin-1, not valid UTF-8.
+    const QByteArray latin1 = "canci\xf3n.txt";
+    write(latin1.constData(), "  {a} ");
+    write("c.txt", "{b}");
+    ASSERT_TRUE(QDir(m_folder.path()).mkdir(QStringLiteral("sub")));
+    frmDovezurad window(m_boxes, drive(), root() + "/sub");
+
+    // Up to the drive's root through Dir1, as a user would.
+    auto *dir1 = window.findChild<FolderList *>("Dir1");
+    dir1->setCurrentRow(0);
+    QTest::keyClick(dir1, Qt::Key_Return);
+    ASSERT_EQ(window.folderPath(), root() + "/");
+    ASSERT_EQ(window.fileCount(), 2);
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 2U);
+    EXPECT_EQ(m_boxes.shown()[1].prompt, QStringLiteral("¡Etiquetas modificadas!"));
+    EXPECT_EQ(read(latin1.constData()), "<a>");
+    EXPECT_EQ(read("c.txt"), "<b>");
+    EXPECT_FALSE(window.findChild<FileList *>("File1")->isFrozen());
+}
+
+// Drops a new script into the folder before the run's first script and notes, before every
+// script, what the file list shows.
+class ScriptAddedDuringRun final : public frmDovezurad
+{
+public:
+    ScriptAddedDuringRun(MessageBoxes &boxes, std::unique_ptr<DriveSource> drives,
+                         const std::string &folder)
+        : frmDovezurad(boxes, std::move(drives), folder), m_folder(folder)
+    {
+    }
+
+    void handlePendingEvents() override
+    {
+        auto *file1 = findChild<FileList *>("File1");
+        if (m_rowsSeen.empty()) {
+            std::ofstream(m_folder + "/nuevo.txt", std::ios::binary) << "{nuevo}";
+            // Lets the folder's change notice arrive, so that the list has a change to hold back.
+            m_changeHeldBack =
+                QTest::qWaitFor([file1] { return file1->hasPendingChanges(); }, 20000);
+        }
+        frmDovezurad::handlePendingEvents();
+        m_rowsSeen.push_back(file1->count());
+        m_enabledSeen = m_enabledSeen || file1->isEnabled();
+    }
+
+    std::vector<int> m_rowsSeen;
+    bool m_changeHeldBack = false;
+    bool m_enabledSeen = false;
+
+private:
+    std::string m_folder;
+};
+
+TEST_F(RewriteRunTest, TheFileListStaysAsTheRunFoundItAndCatchesUpAfterwards)
+{
+    writeThreeScripts();
+    ScriptAddedDuringRun window(m_boxes, drive(), root());
+    const auto *file1 = window.findChild<FileList *>("File1");
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    EXPECT_TRUE(window.m_changeHeldBack);
+    EXPECT_EQ(window.m_rowsSeen, std::vector<int>({3, 3, 3}));
+    EXPECT_FALSE(window.m_enabledSeen);
+    EXPECT_EQ(read("b.txt"), "<x>");
+    EXPECT_EQ(read("nuevo.txt"), "{nuevo}") << "not in the list the run walked";
+
+    QStringList shown;
+    for (int row = 0; row < file1->count(); ++row)
+        shown << file1->item(row)->text();
+    EXPECT_EQ(shown, QStringList({"a.txt", "b.txt", "c.txt", "nuevo.txt"}));
+    EXPECT_EQ(window.fileCount(), 4);
+    EXPECT_FALSE(file1->isEnabled());
 }
 
 } // namespace
