@@ -83,6 +83,9 @@ constexpr int pixels(int twips)
 
 // The size of the font Windows dialogs of this kind use: every caption fits its box with it.
 constexpr int kFontPixelSize = 11;
+// Folder icons no taller than the text, so that Dir1's box shows five folders as on the
+// original platform instead of four and a half.
+constexpr int kFolderIconPixels = 12;
 
 const QString kLeftSet = QStringLiteral("{[(</\\~");
 const QString kRightSet = QStringLiteral("}])>/\\~");
@@ -208,6 +211,7 @@ void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
     // The file list only shows what the run will rewrite; the working buffer is never seen.
     m_file1->setEnabled(false);
     m_txtScript->hide();
+    m_dir1->setIconSize(QSize(kFolderIconPixels, kFolderIconPixels));
 
     // Tab order follows the tab indexes over the controls that can take the focus.
     std::vector<const ControlSpec *> byTabIndex;

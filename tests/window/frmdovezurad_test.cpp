@@ -145,6 +145,26 @@ TEST_F(WindowTest, EveryCaptionIsWholeInItsBox)
     }
 }
 
+TEST_F(WindowTest, ListsShowWholeEntriesInTheirBoxes)
+{
+    m_place.folder("uno/dos/tres/cuatro");
+    m_place.file("uno/dos/tres/guion.txt");
+    const std::string folder = m_place.at("uno/dos/tres");
+    m_window =
+        std::make_unique<frmDovezurad>(m_boxes, FolderDriveSource::of({m_place.at()}), folder);
+
+    const auto *drive1 = m_window->findChild<QComboBox *>("Drive1");
+    EXPECT_LE(QFontMetrics(drive1->font()).height(), drive1->height());
+    // The root, three folders down, the open one's subfolder: five rows, all in view.
+    const auto *dir1 = m_window->findChild<QListWidget *>("Dir1");
+    ASSERT_EQ(dir1->count(), 5);
+    EXPECT_LE(dir1->sizeHintForRow(0) * dir1->count(), dir1->contentsRect().height());
+    EXPECT_GE(dir1->sizeHintForRow(0), QFontMetrics(dir1->font()).height());
+    const auto *file1 = m_window->findChild<QListWidget *>("File1");
+    ASSERT_EQ(file1->count(), 1);
+    EXPECT_GE(file1->sizeHintForRow(0), QFontMetrics(file1->font()).height());
+}
+
 TEST_F(WindowTest, StartsWithFocusOnDir1FileListDisabledAndBufferHidden)
 {
     showAndActivate();
