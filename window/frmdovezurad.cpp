@@ -95,10 +95,10 @@ const QString kRightMessage = QStringLiteral("Entradas permitidas: } ] ) > / \\ 
 constexpr int kEnter = 13;
 constexpr int kBackspace = 8;
 
-QWidget *createControl(const ControlSpec &spec, QWidget *parent)
+QWidget *createControl(const ControlSpec &row, QWidget *parent)
 {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+    const QString text = QString::fromUtf8(row.text);
+    switch (row.kind) {
     case Kind::Frame:
         return new QGroupBox(text, parent);
     case Kind::DriveList:
@@ -183,17 +183,17 @@ void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
     std::map<std::string, QWidget *> byName;
     int clientWidth = 0;
     int clientHeight = 0;
-    for (const ControlSpec &spec : kControls) {
-        QWidget *parentWidget = spec.inside ? byName.at(spec.inside) : this;
-        QWidget *widget = isBrowserList(spec.kind) ? browserList(spec.kind, parentWidget)
-                                                   : createControl(spec, parentWidget);
-        widget->setObjectName(QString::fromLatin1(spec.name));
-        widget->setGeometry(pixels(spec.left), pixels(spec.top), pixels(spec.width),
-                            pixels(spec.height));
-        byName[spec.name] = widget;
-        if (spec.kind == Kind::Frame && spec.inside == nullptr) {
-            clientWidth = std::max(clientWidth, spec.left + spec.width + kMarginTwips);
-            clientHeight = std::max(clientHeight, spec.top + spec.height + kMarginTwips);
+    for (const ControlSpec &row : kControls) {
+        QWidget *parentWidget = row.inside ? byName.at(row.inside) : this;
+        QWidget *widget = isBrowserList(row.kind) ? browserList(row.kind, parentWidget)
+                                                  : createControl(row, parentWidget);
+        widget->setObjectName(QString::fromLatin1(row.name));
+        widget->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
+                            pixels(row.height));
+        byName[row.name] = widget;
+        if (row.kind == Kind::Frame && row.inside == nullptr) {
+            clientWidth = std::max(clientWidth, row.left + row.width + kMarginTwips);
+            clientHeight = std::max(clientHeight, row.top + row.height + kMarginTwips);
         }
     }
     setFixedSize(pixels(clientWidth), pixels(clientHeight));
@@ -215,13 +215,13 @@ void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
 
     // Tab order follows the tab indexes over the controls that can take the focus.
     std::vector<const ControlSpec *> byTabIndex;
-    for (const ControlSpec &spec : kControls)
-        byTabIndex.push_back(&spec);
+    for (const ControlSpec &row : kControls)
+        byTabIndex.push_back(&row);
     std::sort(byTabIndex.begin(), byTabIndex.end(),
               [](const ControlSpec *a, const ControlSpec *b) { return a->tabIndex < b->tabIndex; });
     QWidget *previous = nullptr;
-    for (const ControlSpec *spec : byTabIndex) {
-        QWidget *widget = byName.at(spec->name);
+    for (const ControlSpec *row : byTabIndex) {
+        QWidget *widget = byName.at(row->name);
         if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isEnabled() || widget->isHidden())
             continue;
         if (previous != nullptr)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "drivesource.h"
+#include "temporaryfolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,46 +23,31 @@ class TempPlace
 {
 public:
     explicit TempPlace(const std::filesystem::path &base = std::filesystem::temp_directory_path())
+        : m_folder(base)
     {
-        std::string pattern = (base / "dovezurad-browser-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    TempPlace(const TempPlace &) = delete;
-    TempPlace &operator=(const TempPlace &) = delete;
-    ~TempPlace()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
     }
 
     // Native path of something inside, "" for the place itself.
     std::string at(const std::string &relative = {}) const
     {
-        return relative.empty() ? m_path.string() : (m_path / relative).string();
+        return relative.empty() ? m_folder.path().string() : (m_folder.path() / relative).string();
     }
 
     std::string folder(const std::string &relative) const
     {
-        std::filesystem::create_directories(m_path / relative);
+        std::filesystem::create_directories(m_folder.path() / relative);
         return at(relative);
     }
 
     std::string file(const std::string &relative, const std::string &bytes = "x") const
     {
-        const auto path = m_path / relative;
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-        out.close();
-        if (!out)
-            throw std::runtime_error("cannot write " + path.string());
+        const auto path = m_folder.path() / relative;
+        writeFile(path, bytes);
         return path.string();
     }
 
 private:
-    std::filesystem::path m_path;
+    TemporaryFolder m_folder;
 };
 
 // Memory, where the system has it: for tests that make tens of thousands of files.
