@@ -37,4 +37,4 @@ fi
 echo "Instalando: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
-apt-get install -y --no-install-recommends "${missing[@]}"
+apt-get install -y "${missing[@]}"
