@@ -1,6 +1,7 @@
 #include "modificarscript.h"
 
 #include "fileerror.h"
+#include "nativepath.h"
 #include "uniquefd.h"
 
 #include <fcntl.h>
@@ -92,14 +93,6 @@ private:
     };
     std::vector<Change> m_changes;
 };
-
-std::string joinPath(const std::string &folder, const std::string &fileName)
-{
-    // At a root the folder already ends in the separator; one is enough to name the file.
-    if (!folder.empty() && folder.back() == '/')
-        return folder + fileName;
-    return folder + '/' + fileName;
-}
 
 std::string parentFolder(const std::string &path)
 {

@@ -1,6 +1,7 @@
 #include "folderlist.h"
 
 #include "nativefolder.h"
+#include "nativepath.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -69,7 +70,7 @@ std::string chainPath(const FolderList::Listing &listing, std::size_t depth)
 {
     std::string path = listing.root;
     for (std::size_t i = 0; i < depth; ++i)
-        path = NativeFolder::join(path, listing.chain[i]);
+        path = joinPath(path, listing.chain[i]);
     return depth == 0 ? withSeparator(path) : path;
 }
 
@@ -121,7 +122,7 @@ std::string FolderList::pathAt(int row) const
     if (index < chainRows)
         return chainPath(m_listing, index);
     if (index - chainRows < m_listing.subfolders.size())
-        return NativeFolder::join(path(), m_listing.subfolders[index - chainRows]);
+        return joinPath(path(), m_listing.subfolders[index - chainRows]);
     return {};
 }
 

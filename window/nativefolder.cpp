@@ -119,13 +119,4 @@ bool isHidden(std::string_view nativeName)
     return !nativeName.empty() && nativeName.front() == '.';
 }
 
-std::string join(const std::string &folder, std::string_view name)
-{
-    std::string path = folder;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path += name;
-    return path;
-}
-
 } // namespace NativeFolder

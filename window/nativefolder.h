@@ -30,7 +30,4 @@ void sortByName(std::vector<std::string> &nativeNames);
 
 bool isHidden(std::string_view nativeName);
 
-// "/" + "a" gives "/a", "/x" + "a" gives "/x/a".
-std::string join(const std::string &folder, std::string_view name);
-
 } // namespace NativeFolder
