@@ -88,6 +88,11 @@ FileError FileError::accessError()
     return make(kAccessError);
 }
 
+FileError FileError::deviceUnavailable()
+{
+    return make(kDeviceUnavailable);
+}
+
 FileError FileError::outOfMemory()
 {
     return make(kOutOfMemory);

@@ -18,6 +18,7 @@ public:
     static FileError fileNotFound();
     static FileError pathNotFound();
     static FileError accessError();
+    static FileError deviceUnavailable();
     static FileError outOfMemory();
 
 private:

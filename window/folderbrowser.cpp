@@ -4,6 +4,7 @@
 #include "fileerror.h"
 #include "filelist.h"
 #include "folderlist.h"
+#include "windowoperations.h"
 
 #include <QWidget>
 
@@ -12,15 +13,6 @@
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
-
-namespace {
-
-constexpr int kStyleOk = 0;
-constexpr int kStyleError = 16;
-// The medium reports a read error when it is pulled out in the middle of a listing.
-constexpr int kDeviceIoError = 57;
-
-} // namespace
 
 FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox,
                              QWidget *parent, const std::string &workingFolder)
@@ -67,13 +59,13 @@ void FolderBrowser::Drive1_Change()
     const std::string drive = m_drive1->drive();
     try {
         if (!m_source->isReady(drive))
-            throw FileError(kDeviceUnavailable, "Dispositivo no disponible");
+            throw FileError::deviceUnavailable();
         moveDir1(drive, m_drive1->currentFolder(drive));
         m_strUltimaUnidad = drive;
     } catch (const FileError &error) {
         if (isUnavailable(drive, error)) {
-            m_messageBox(QStringLiteral("El dispositivo aún no está preparado."), kStyleError,
-                         QStringLiteral("No hay disco en la unidad"));
+            m_messageBox(QStringLiteral("El dispositivo aún no está preparado."),
+                         MessageStyle::Error, QStringLiteral("No hay disco en la unidad"));
             // Runs this handler again for the drive given back.
             m_drive1->selectDriveOf(m_strUltimaUnidad);
         } else {
@@ -116,12 +108,14 @@ void FolderBrowser::reportFailure(const FileError &error)
 {
     m_messageBox(QString::number(error.number()) + QLatin1Char(':') +
                      QString::fromStdString(error.description()),
-                 kStyleOk, QString());
+                 MessageStyle::Ok, QString());
 }
 
 bool FolderBrowser::isUnavailable(const std::string &root, const FileError &error) const
 {
-    if (error.number() == kDeviceUnavailable || error.number() == kDeviceIoError)
+    // The medium reports a read error when it is pulled out in the middle of a listing.
+    if (error.number() == FileError::deviceUnavailable().number() ||
+        error.number() == FileError::fromErrno(EIO).number())
         return true;
     // A drive pulled out while it was being listed fails as whatever the listing hit first.
     return !m_source->isReady(root);

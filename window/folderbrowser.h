@@ -26,8 +26,6 @@ public:
     // Shows a modal message box; an empty title stands for the application's.
     using MessageBox = std::function<int(const QString &prompt, int style, const QString &title)>;
 
-    static constexpr int kDeviceUnavailable = 68;
-
     // The three lists are made as children of parent, which must not be null; they start on
     // the working folder and its drive.
     FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox, QWidget *parent,
