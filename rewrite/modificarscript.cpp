@@ -184,8 +184,9 @@ class ScriptRewrite
 {
 public:
     ScriptRewrite(const UniqueFd &input, const struct stat &original, std::string target,
-                  const ByteMap &map)
-        : m_input(input), m_original(original), m_target(std::move(target)), m_map(map)
+                  const ByteMap &map, const ScriptProgress &progress)
+        : m_input(input), m_original(original), m_target(std::move(target)), m_map(map),
+          m_progress(progress)
     {
     }
 
@@ -205,6 +206,9 @@ public:
             if (got == 0)
                 break;
             consume(buffer.get(), static_cast<std::size_t>(got));
+            m_read += static_cast<std::uint64_t>(got);
+            if (m_progress && !m_progress(m_read, static_cast<std::uint64_t>(m_original.st_size)))
+                throw RewriteAbandoned(); // the temporary file goes with m_temporary
         }
         // Trailing spaces still held back are dropped.
         if (m_pendingSpaces > 0)
@@ -323,7 +327,9 @@ private:
     const struct stat &m_original;
     const std::string m_target;
     const ByteMap &m_map;
+    const ScriptProgress &m_progress;
 
+    std::uint64_t m_read = 0;
     bool m_atStart = true;
     off_t m_pendingSpaces = 0;
     off_t m_written = 0;
@@ -350,7 +356,8 @@ std::string resolveLink(const std::string &path)
 
 } // namespace
 
-void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres)
+void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+                     const ScriptProgress &progress)
 {
     const ByteMap map(cierres);
     if (folder.empty())
@@ -381,7 +388,7 @@ void ModificarScript(const std::string &folder, const std::string &fileName, con
         fail(errno);
 
     const std::string target = resolveLink(path);
-    ScriptRewrite(input, original, target, map).run();
+    ScriptRewrite(input, original, target, map, progress).run();
 
     // The run flushes the scripts' folder; a linked script's own folder is flushed here.
     if (parentFolder(target) != parentFolder(path))

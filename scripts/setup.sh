@@ -16,6 +16,11 @@ packages=(
     fonts-dejavu-core
     xvfb
     xauth
+    clang
+    libclang-rt-14-dev
+    acl
+    attr
+    strace
 )
 
 missing=()

@@ -11,7 +11,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # Options named in full, so that a folder configured otherwise before still builds every test.
-options=(-DDOVEZURAD_TESTS=ON -DDOVEZURAD_WINDOW=ON)
+options=(-DDOVEZURAD_TESTS=ON -DDOVEZURAD_WINDOW=ON -DDOVEZURAD_WERROR=ON)
 
 bash scripts/build.sh build/release "${options[@]}" -DDOVEZURAD_SANITIZE=OFF
 ctest --test-dir build/release --output-on-failure --timeout 600
