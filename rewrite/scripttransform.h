@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 // The new text of one script: spaces trimmed at both ends, then every current left delimiter
 // replaced by the new left one, then every current right one by the new right one (the right pass
@@ -66,13 +65,17 @@ private:
     template <typename Unit> void consume(unsigned char *data, std::size_t size);
     template <typename Unit> void emitPendingSpaces();
     template <typename Unit> void emit(unsigned char *data, std::size_t size);
+    void emitOddByte();
     void hand(const unsigned char *data, std::size_t size);
 
     Sink m_sink;
-    // Only the two current delimiters can change; when only one does it is listed twice, so that
-    // the mapping loop needs no branch on how many there are. Empty when nothing changes.
-    std::vector<Change> m_changes;
-    // The same changes as 16-bit characters in the script's byte order, read as native integers.
+    // Both passes folded into one mapping: only the two current delimiters can change, and when
+    // only one does it is listed twice, so that the mapping loop needs no branch on how many
+    // there are.
+    bool m_maps = false;
+    std::array<Change, 2> m_byteChanges{};
+    // The same changes and the space as 16-bit characters in the script's byte order, read as
+    // native integers.
     std::array<Change, 2> m_unitChanges{};
     std::uint16_t m_unitSpace = 0;
 
