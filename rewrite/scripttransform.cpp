@@ -65,12 +65,12 @@ bool holdsUnit(const unsigned char *data, std::size_t units, std::uint16_t first
     constexpr std::size_t kBlock = 1024;
     for (std::size_t start = 0; start < units; start += kBlock) {
         const std::size_t end = std::min(units, start + kBlock);
-        bool found = false;
+        std::uint16_t found = 0;
         for (std::size_t i = start; i < end; ++i) {
             const auto unit = load<std::uint16_t>(data + 2 * i);
-            found |= (unit == first) | (unit == second);
+            found |= static_cast<std::uint16_t>((unit == first) | (unit == second));
         }
-        if (found)
+        if (found != 0)
             return true;
     }
     return false;

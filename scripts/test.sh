@@ -18,3 +18,7 @@ ctest --test-dir build/release --output-on-failure --timeout 600
 
 bash scripts/build.sh build/sanitize "${options[@]}" -DDOVEZURAD_SANITIZE=ON
 ctest --test-dir build/sanitize --output-on-failure --timeout 600
+
+# The chunk-fed script transform against its whole-text reference, briefly, in a Clang build;
+# scripts/fuzz.sh runs it for longer.
+bash scripts/fuzz.sh 20

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Usage: scripts/fuzz.sh [seconds]
+# Fuzzes the chunk-fed script transform against its whole-text reference, with libFuzzer from
+# Debian's clang, for the given time (600 s unless told). The test command runs it briefly.
+# New inputs collect in build/fuzz/corpus; a failing one is left as build/fuzz/crash-*, and is
+# worth adding to tests/rewrite/fuzz/corpus once fixed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-600}
+build=build/fuzz
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DDOVEZURAD_WINDOW=OFF -DDOVEZURAD_TESTS=OFF -DDOVEZURAD_SANITIZE=OFF \
+    -DDOVEZURAD_FUZZ=ON -DDOVEZURAD_WERROR=ON >/dev/null
+cmake --build "$build" --parallel "$(nproc)" --target scripttransform_fuzz
+
+mkdir -p "$build/corpus"
+# New inputs go to the first folder only: the committed corpus is read, never written.
+"$build/tests/rewrite/fuzz/scripttransform_fuzz" -max_total_time="$seconds" -max_len=8192 \
+    -timeout=10 -print_final_stats=1 -artifact_prefix="$build/" \
+    "$build/corpus" tests/rewrite/fuzz/corpus
