@@ -34,58 +34,22 @@ Cierres readCierres(WindowOperations &window)
                    window.fieldText(Control::txtNewCierreDer)};
 }
 
-// Renames done so far must outlast a power cut whether the run ends well or not.
-class FolderFlush
-{
-public:
-    FolderFlush() = default;
-    FolderFlush(const FolderFlush &) = delete;
-    FolderFlush &operator=(const FolderFlush &) = delete;
-    ~FolderFlush()
-    {
-        if (m_folder) {
-            try {
-                flushFolder(*m_folder);
-            } catch (const FileError &) {
-                // The run already failed or was abandoned; its own outcome is what counts.
-            }
-        }
-    }
-
-    void touched(const std::string &folder) { m_folder = folder; }
-
-    // On success a failed flush is a failure of the run, never a success message.
-    void flushNow()
-    {
-        if (m_folder) {
-            const std::string folder = *m_folder;
-            m_folder.reset();
-            flushFolder(folder);
-        }
-    }
-
-private:
-    std::optional<std::string> m_folder;
-};
-
 // Runs steps that may fail on the file system; false when the window is closing.
 bool rewriteAll(WindowOperations &window)
 {
     for (Control control : kLockedSet)
         window.setEnabled(control, false);
 
-    FolderFlush folderFlush;
+    RewriteRun run(RewriteRun::Flushes::Batched);
     const std::int32_t last = window.fileCount() - 1;
     for (std::int32_t index = 0; index <= last; ++index) {
         window.handlePendingEvents();
         if (window.isClosing())
             return false;
         window.selectFile(index);
-        const std::string folder = window.folderPath();
-        folderFlush.touched(folder);
-        ModificarScript(folder, window.currentFileName(), readCierres(window));
+        run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window));
     }
-    folderFlush.flushNow();
+    run.finish();
 
     for (Control control : kUnlockedAfterRun)
         window.setEnabled(control, true);

@@ -88,6 +88,11 @@ FileError FileError::accessError()
     return make(kAccessError);
 }
 
+FileError FileError::heldByAnotherProgram()
+{
+    return make(kPermissionDenied);
+}
+
 FileError FileError::deviceUnavailable()
 {
     return make(kDeviceUnavailable);

@@ -18,6 +18,8 @@ public:
     static FileError fileNotFound();
     static FileError pathNotFound();
     static FileError accessError();
+    // A script locked by another run, or changed by another program while it was rewritten.
+    static FileError heldByAnotherProgram();
     static FileError deviceUnavailable();
     static FileError outOfMemory();
 

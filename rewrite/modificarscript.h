@@ -2,15 +2,44 @@
 
 #include "cierres.h"
 #include "scriptprogress.h"
+#include "scriptreplacement.h"
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
-// Rewrites one script in place: trims the spaces at both ends, then replaces every CierreIz by
-// NewCierreIz and after that every CierreDer by NewCierreDer. The script's bytes are not decoded.
-// Throws FileError on any failure of the file system, leaving the script as it was. progress,
-// when given, is told how far the script has come at least once a chunk.
+// A run of script rewrites: what one click of the button does to its scripts. It lives for the
+// run, so that a file reached under two names is rewritten once, and the flushes of several
+// scripts may be shared.
+class RewriteRun
+{
+public:
+    enum class Flushes
+    {
+        EachScript, // every script is flushed and renamed before rewrite() returns
+        Batched,    // small groups of scripts are flushed together, then renamed one by one
+    };
+
+    explicit RewriteRun(Flushes flushes = Flushes::EachScript, ReplacementHooks hooks = {});
+
+    // Rewrites one script: trims the spaces at both ends, then replaces every CierreIz by
+    // NewCierreIz and after that every CierreDer by NewCierreDer. Throws FileError, leaving the
+    // script as it was; every script before it in the run is then rewritten for good.
+    void rewrite(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+                 const ScriptProgress &progress = {});
+
+    // Makes every rewrite of the run final and lasting. Throws the first failure.
+    void finish();
+
+private:
+    void rewriteOne(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+                    const ScriptProgress &progress);
+
+    ReplacementRun m_replacement;
+    std::unique_ptr<unsigned char[]> m_buffer;
+};
+
+// Rewrites one script as a run of its own (see RewriteRun::rewrite). progress, when given, is
+// told how far the script has come at least once a chunk.
 void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres,
                      const ScriptProgress &progress = {});
-
-// Makes the renames done in a folder outlast a power cut.
-void flushFolder(const std::string &folder);

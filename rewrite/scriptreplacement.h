@@ -1,0 +1,146 @@
+#pragma once
+
+#include "uniquefd.h"
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Points where a test acts on a script while it is being replaced, instead of racing with sleeps.
+struct ReplacementHooks
+{
+    std::function<void()> afterOpen;     // the script is open, its name not yet resolved
+    std::function<void()> beforeReplace; // the new text is complete and flushed
+    bool noUnnamedFiles = false;         // behave as on a file system without O_TMPFILE
+};
+
+class ReplacementRun;
+class RunRecord;
+
+// One script replaced by its new text, so that whatever happens it is its original or its
+// complete new text, with its owner, group, mode, ACLs, extended attributes and links kept.
+//
+// Rename path: the new text goes to a file without a name (or with an unpredictable one, named
+// in the run's record), given the script's identity, flushed and renamed over the script.
+// Copy-back path, when the new file cannot carry the identity (hard links, an owner or group we
+// cannot give, attributes we cannot set, a folder we cannot write): the new text goes to a
+// flushed recovery file first and is then copied over the script; a crash in between is finished
+// by finishInterruptedRewrites().
+class ScriptReplacement
+{
+public:
+    // Opens, checks and locks the script. Throws FileError.
+    ScriptReplacement(ReplacementRun &run, const std::string &folder, const std::string &name);
+    ScriptReplacement(const ScriptReplacement &) = delete;
+    ScriptReplacement &operator=(const ScriptReplacement &) = delete;
+    ~ScriptReplacement();
+
+    std::uint64_t size() const { return static_cast<std::uint64_t>(m_original.st_size); }
+
+    // The script's next bytes: `size`, or fewer only at the length it had when it was opened.
+    std::size_t read(unsigned char *data, std::size_t size);
+
+    // The new text differs from the script from `prefix` on; the script's first `prefix` bytes
+    // are its first bytes too.
+    void startOutput(std::uint64_t prefix);
+    bool outputStarted() const { return m_path != Path::None; }
+    // The new text's bytes at `offset`, in order from the prefix on.
+    void write(const unsigned char *data, std::size_t size, std::uint64_t offset);
+    // The new text is `size` bytes long and complete.
+    void endOutput(std::uint64_t size);
+
+private:
+    friend class ReplacementRun;
+    enum class Path
+    {
+        None,
+        Rename,
+        CopyBack
+    };
+
+    void open(const std::string &folder, const std::string &name);
+    bool tryRenamePath();
+    void startCopyBack();
+    void writeOutput(const unsigned char *data, std::size_t size, std::uint64_t offset);
+    void startFlush();
+    void flushData();
+    void checkUnchanged() const;
+    void commit();
+    void commitRename();
+    void commitCopyBack();
+    const std::string &targetFolderPath();
+
+    ReplacementRun &m_run;
+    bool m_alreadyDone = false;
+    UniqueFd m_targetFolder; // the folder of the file that was read: a link's target's own
+    std::string m_targetName;
+    std::string m_targetFolderPath;
+    UniqueFd m_input;
+    struct stat m_original
+    {
+    };
+    std::uint64_t m_readOffset = 0;
+
+    Path m_path = Path::None;
+    UniqueFd m_output;              // the new file, or the recovery file
+    int m_outputFolder = -1;        // where m_outputName lies: m_targetFolder or the state folder
+    UniqueFd m_stateFolder;         // held while the recovery file lies there
+    std::string m_outputName;       // empty while the new file has no name
+    std::uint64_t m_dataOffset = 0; // where the new text starts in the output file
+    std::uint64_t m_start = 0;      // where the new text first differs from the script
+    std::uint64_t m_newSize = 0;
+    bool m_committed = false;
+};
+
+// What one run of rewrites shares: the scripts already done (by device and inode), the folders
+// to flush at the end, the scripts whose new text waits for one flush with the others, and the
+// record that lets a later start clean up after this run if it is killed.
+class ReplacementRun
+{
+public:
+    // batchSize > 1 lets the new texts of that many scripts be flushed together before they are
+    // renamed, each still after its own flush.
+    explicit ReplacementRun(std::size_t batchSize = 1, ReplacementHooks hooks = {});
+    ReplacementRun(const ReplacementRun &) = delete;
+    ReplacementRun &operator=(const ReplacementRun &) = delete;
+    // Settles what is pending, without reporting failures; call finish() to hear of them.
+    ~ReplacementRun();
+
+    // nullptr when the same file was already reached in this run under another name.
+    std::unique_ptr<ScriptReplacement> open(const std::string &folder, const std::string &name);
+    // Makes the script's new text the script now, or with the rest of its batch.
+    void replace(std::unique_ptr<ScriptReplacement> script);
+    // Replaces every pending script, in order; the first failure stops and is thrown, leaving
+    // the later ones as they were.
+    void settle();
+    // settle(), then flushes the folders so that the renames outlast a power cut.
+    void finish();
+
+private:
+    friend class ScriptReplacement;
+    void flushLater(int folder);
+    void flushFolders();
+    void dropRecord() noexcept;
+    RunRecord &record();
+    std::size_t freeSlot() const;
+
+    ReplacementHooks m_hooks;
+    std::size_t m_batchSize = 1;
+    std::set<std::pair<dev_t, ino_t>> m_seen;
+    std::map<std::pair<dev_t, ino_t>, UniqueFd> m_foldersToFlush;
+    std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
+    std::unique_ptr<RunRecord> m_record;
+    bool m_keepRecord = false;
+};
+
+// Finishes the copy-backs and removes the temporary files of runs that were killed or lost
+// their power. Called at start; never throws, and leaves for a later start what it cannot do.
+void finishInterruptedRewrites() noexcept;
