@@ -3,6 +3,7 @@
 
 #include "cmdcambiar.h"
 #include "modificarscript.h"
+#include "scripttransform.h"
 
 #include <sys/resource.h>
 
@@ -135,8 +136,53 @@ void rewriteManyScripts(benchmark::State &state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
 }
 
+// The text transform alone, in memory, over 64 MiB fed in 1 MiB chunks as a script is read.
+// Arguments: the road (0 bytes, 1 UTF-16) and whether the delimiters are there to be replaced
+// (1) or the script is left as it is (0).
+void transformText(benchmark::State &state)
+{
+    const bool utf16 = state.range(0) != 0;
+    const bool changing = state.range(1) != 0;
+    const std::string line = "Hola {nombre}, su pedido {pedido} llega el {fecha}.\r\n";
+    std::string text = utf16 ? "\xff\xfe" : "";
+    const std::size_t size = std::size_t{64} << 20;
+    while (text.size() < size) {
+        for (const char c : line)
+            text += utf16 ? std::string{c, '\0'} : std::string(1, c);
+    }
+    text.resize(size);
+    // No space at the end, so that a script left alone is left byte for byte.
+    if (utf16)
+        text.replace(size - 2, 2, std::string{'.', '\0'});
+    else
+        text.back() = '.';
+
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    bool forward = true;
+    std::uint64_t handed = 0;
+    for (auto _ : state) {
+        const Cierres cierres =
+            changing ? (forward ? kForward : kBackward) : Cierres{"[", "]", "(", ")"};
+        forward = !forward;
+        ScriptTransform transform(
+            cierres, [&](const unsigned char *data, std::size_t length, std::uint64_t, bool) {
+                benchmark::DoNotOptimize(data);
+                handed += length;
+            });
+        auto *bytes = reinterpret_cast<unsigned char *>(text.data());
+        for (std::size_t at = 0; at < size; at += kChunk)
+            transform.feed(bytes + at, std::min(kChunk, size - at));
+        transform.finish();
+        if (transform.unchanged() == changing)
+            state.SkipWithError("the text did not change as expected");
+    }
+    benchmark::DoNotOptimize(handed);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
 } // namespace
 
+BENCHMARK(transformText)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond);
 BENCHMARK(rewriteLargeScript)
     ->Arg(1024)
     ->Unit(benchmark::kMillisecond)
