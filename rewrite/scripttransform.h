@@ -10,7 +10,7 @@
 // The new text of one script: spaces trimmed at both ends, then every current left delimiter
 // replaced by the new left one, then every current right one by the new right one (the right pass
 // sees what the left pass made). It is fed the script in chunks of any size, split anywhere, and
-// holds back no more than two bytes and a count of spaces, so that a script of any length streams
+// holds back no more than one byte and a count of spaces, so that a script of any length streams
 // through the caller's fixed buffer without being copied.
 //
 // A script that starts with FF FE (little endian) or FE FF (big endian) is UTF-16 and is read by
@@ -18,7 +18,8 @@
 // U+0020 is trimmed after it and at the end, and the delimiters are U+0000..U+00FF. An odd last
 // byte is no character: it is kept as it stands and, like any other text, stops the trimming of
 // the spaces before it. Every other script, UTF-8 with or without its mark included, is read byte
-// by byte: its spaces are 0x20 bytes and its delimiters are bytes.
+// by byte: its spaces are 0x20 bytes and its delimiters are bytes. (A one-byte code page script
+// that starts with the two characters of a mark, as "ÿþ" in Latin-1, is taken for UTF-16.)
 class ScriptTransform
 {
 public:
@@ -27,8 +28,9 @@ public:
     // stays true while the output so far, this piece included, is the input's own prefix, so that
     // the caller writes nothing for a script that does not change. Once it turns false it stays
     // false: the caller copies the first `offset` bytes from the script, then writes this piece
-    // and every later one. It turns false as soon as a byte is changed or dropped, even if the
-    // shifted text happened to match (the script then gets shorter and changes anyway).
+    // and every later one. It turns false at the first changed byte, and at the first piece after
+    // spaces were dropped at the start, even if the shifted text happened to match there (the
+    // script gets shorter, so it changes anyway).
     using Sink = std::function<void(const unsigned char *data, std::size_t size,
                                     std::uint64_t offset, bool sameAsInput)>;
 
