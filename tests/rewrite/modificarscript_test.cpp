@@ -3,14 +3,12 @@
 #include "scriptfolder.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -283,52 +281,6 @@ TEST(ModificarScriptErrors, NotAnOrdinaryFileFailsAtOnce)
     EXPECT_EQ(failureOf(folder.folder(), "pipe.txt").number(), 75);
     EXPECT_EQ(failureOf(folder.folder(), "folder.txt").number(), 75);
     EXPECT_EQ(failureOf("/dev", "null").number(), 75);
-}
-
-namespace {
-
-// Limits the size of any file this process writes, as a full disk would, for one scope.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{bytes, m_saved.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int) = nullptr;
-};
-
-} // namespace
-
-TEST(ModificarScriptErrors, FailedWriteLeavesTheScriptAsItWas)
-{
-    ScriptFolder folder;
-    std::string content = "  {" + std::string(200000, 'x') + "}  ";
-    folder.write("big.txt", content);
-
-    FileError error(0, "");
-    {
-        const FileSizeLimit limit(64 * 1024);
-        error = failureOf(folder.folder(), "big.txt");
-    }
-
-    EXPECT_EQ(error.number(), 61);
-    EXPECT_EQ(error.description(), "Disco lleno");
-    EXPECT_EQ(folder.read("big.txt"), content);
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"big.txt"});
 }
 
 TEST(ModificarScriptErrors, ScriptIsClosedAfterAFailure)

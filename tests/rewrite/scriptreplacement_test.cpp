@@ -1,0 +1,580 @@
+// The replacement protocol under what real machines do to it: other users, ACLs, kills, limits,
+// full disks, other programs writing at the same time, and power cuts (the order of flushes).
+
+#include "fileerror.h"
+#include "modificarscript.h"
+#include "scriptfolder.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const Cierres kForward{"{", "}", "<", ">"};
+const Cierres kBackward{"<", ">", "{", "}"};
+
+// Every test of this program keeps its run records and recovery files in a folder of its own.
+struct PrivateStateFolder
+{
+    PrivateStateFolder() { ::setenv("XDG_STATE_HOME", folder.path().c_str(), 1); }
+    TemporaryFolder folder;
+};
+const PrivateStateFolder kStateFolder;
+
+std::vector<std::string> stateFiles()
+{
+    std::vector<std::string> names;
+    if (fs::exists(kStateFolder.folder.path() / "dovezurad"))
+        for (const auto &entry : fs::directory_iterator(kStateFolder.folder.path() / "dovezurad"))
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// The error number ModificarScript reports, 0 when it succeeds.
+int errorOf(const std::function<void()> &work)
+{
+    try {
+        work();
+    } catch (const FileError &error) {
+        return error.number();
+    }
+    return 0;
+}
+
+// Runs `work` in a child process and gives its exit status, or 1000 + the signal that ended it.
+int inChild(const std::function<int()> &work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int status = 99;
+        try {
+            status = work();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// Runs `work` as another, unprivileged user with its own state folder.
+int asUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &work)
+{
+    TemporaryFolder state;
+    ::chown(state.path().c_str(), uid, gid);
+    return inChild([&] {
+        if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
+            ::setresuid(uid, uid, uid) != 0)
+            return 98;
+        ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+        return work();
+    });
+}
+
+constexpr uid_t kOwner = 40001;
+constexpr uid_t kEditor = 40002;
+constexpr gid_t kTeam = 40100;
+
+struct stat statOf(const fs::path &file)
+{
+    struct stat result
+    {
+    };
+    EXPECT_EQ(::lstat(file.c_str(), &result), 0) << file;
+    return result;
+}
+
+// A folder other users may reach: the temporary folders are the creator's alone.
+struct SharedFolder
+{
+    SharedFolder() { ::chmod(folder.folder().c_str(), 0755); }
+    ScriptFolder folder;
+    fs::path path(const std::string &name) const { return folder.path() / name; }
+};
+
+std::string tagged(std::size_t bytes, char left, char right)
+{
+    std::string text;
+    while (text.size() < bytes)
+        text += std::string("x") + left + "nombre" + right + " y\r\n";
+    text.back() = '.';
+    return text;
+}
+
+} // namespace
+
+TEST(ScriptReplacementUsers, OwnerGroupAndModeStayWithTheirOwner)
+{
+    // A member of the script's group, in a group folder and in a sticky folder.
+    for (const mode_t folderMode : {02775, 01777}) {
+        SharedFolder shared;
+        const auto script = shared.folder.write("a.txt", " {a} ");
+        ::chown(shared.folder.folder().c_str(), folderMode == 01777 ? 0 : kOwner, kTeam);
+        ::chmod(shared.folder.folder().c_str(), folderMode);
+        ::chown(script.c_str(), kOwner, kTeam);
+        ::chmod(script.c_str(), 0664);
+
+        EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
+                         [&] {
+                             return errorOf([&] {
+                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
+                             });
+                         }),
+                  0)
+            << std::oct << folderMode;
+
+        const struct stat after = statOf(script);
+        EXPECT_EQ(shared.folder.read("a.txt"), "<a>");
+        EXPECT_EQ(after.st_uid, kOwner);
+        EXPECT_EQ(after.st_gid, kTeam);
+        EXPECT_EQ(after.st_mode & 07777, 0664u);
+        EXPECT_EQ(shared.folder.names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
+TEST(ScriptReplacementUsers, FolderWeCannotWriteUsesTheStateFolder)
+{
+    SharedFolder shared;
+    const auto script = shared.folder.write("a.txt", "{a}");
+    ::chown(shared.folder.folder().c_str(), kOwner, kOwner);
+    ::chown(script.c_str(), kOwner, kOwner);
+    ::chmod(script.c_str(), 0666);
+
+    EXPECT_EQ(asUser(kEditor, kEditor, {},
+                     [&] {
+                         const int error = errorOf(
+                             [&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); });
+                         // Nothing of the run stays in the editor's state folder either.
+                         const char *state = std::getenv("XDG_STATE_HOME");
+                         for ([[maybe_unused]] const auto &entry :
+                              fs::directory_iterator(fs::path(state) / "dovezurad"))
+                             return 97;
+                         return error;
+                     }),
+              0);
+    EXPECT_EQ(shared.folder.read("a.txt"), "<a>");
+    EXPECT_EQ(statOf(script).st_uid, kOwner);
+    EXPECT_EQ(shared.folder.names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(ScriptReplacementUsers, ScriptWeMayNotWriteOrReadIsRefused)
+{
+    for (const mode_t mode : {0644, 0622}) {
+        SharedFolder shared;
+        const auto script = shared.folder.write("a.txt", " {a} ");
+        ::chmod(shared.folder.folder().c_str(), 0777);
+        ::chown(script.c_str(), kOwner, kOwner);
+        ::chmod(script.c_str(), mode);
+
+        EXPECT_EQ(asUser(kEditor, kEditor, {},
+                         [&] {
+                             return errorOf([&] {
+                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
+                             });
+                         }),
+                  70)
+            << std::oct << mode;
+        EXPECT_EQ(shared.folder.read("a.txt"), " {a} ");
+        EXPECT_EQ(shared.folder.names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
+TEST(ScriptReplacementIdentity, AclsAttributesAndSetIdBitsAreKept)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "{a}");
+    const auto linked = folder.write("b.txt", "{b}");
+    fs::create_hard_link(linked, folder.path() / "c.txt");
+    std::vector<mode_t> modes;
+    for (const auto &file : {script, linked}) {
+        ::chown(file.c_str(), kOwner, kTeam);
+        ::chmod(file.c_str(), 02664);
+        const std::string quoted = "'" + file.string() + "'";
+        ASSERT_EQ(std::system(("setfacl -m u:40003:rw,g:40101:r " + quoted).c_str()), 0)
+            << "the file system of " << folder.folder() << " has no ACLs";
+        ASSERT_EQ(std::system(("setfattr -n user.etiqueta -v valor " + quoted).c_str()), 0);
+        modes.push_back(statOf(file).st_mode);
+        EXPECT_NE(modes.back() & 02000, 0u);
+    }
+    const auto attribute = [](const fs::path &file, const char *name) {
+        std::string value(256, '\0');
+        const ssize_t size = ::getxattr(file.c_str(), name, value.data(), value.size());
+        value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+        return value;
+    };
+    const std::string acl = attribute(script, "system.posix_acl_access");
+    ASSERT_FALSE(acl.empty());
+
+    // The plain script takes the rename path, the hard-linked one the copy-back path.
+    ModificarScript(folder.folder(), "a.txt", kForward);
+    ModificarScript(folder.folder(), "b.txt", kForward);
+
+    EXPECT_EQ(folder.read("a.txt"), "<a>");
+    EXPECT_EQ(folder.read("c.txt"), "<b>");
+    for (std::size_t i = 0; i < 2; ++i) {
+        const fs::path &file = i == 0 ? script : linked;
+        EXPECT_EQ(attribute(file, "system.posix_acl_access"), acl) << file;
+        EXPECT_EQ(attribute(file, "user.etiqueta"), "valor") << file;
+        const struct stat after = statOf(file);
+        EXPECT_EQ(after.st_mode, modes[i]) << file;
+        EXPECT_EQ(after.st_uid, kOwner);
+        EXPECT_EQ(after.st_gid, kTeam);
+    }
+}
+
+TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
+{
+    ScriptFolder folder;
+    const std::string original = tagged(4 << 20, '{', '}');
+    const std::string rewritten = tagged(4 << 20, '<', '>');
+    folder.write("plain.txt", original);
+    folder.write("named.txt", original);
+    const auto linked = folder.write("linked.txt", original);
+    fs::create_hard_link(linked, folder.path() / "linked2.txt");
+    const std::vector<std::string> names{"linked.txt", "linked2.txt", "named.txt", "plain.txt"};
+
+    std::mt19937 random(12345);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int kills = 0;
+    while (std::chrono::steady_clock::now() < deadline || kills < 8) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (bool forward = true;; forward = !forward) {
+                const Cierres &cierres = forward ? kForward : kBackward;
+                ModificarScript(folder.folder(), "plain.txt", cierres);
+                ModificarScript(folder.folder(), "linked.txt", cierres);
+                // As on a file system without unnamed files.
+                RewriteRun named(RewriteRun::Flushes::EachScript, {{}, {}, true});
+                named.rewrite(folder.folder(), "named.txt", cierres);
+                named.finish();
+            }
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(1000, 150000)(random));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ++kills;
+
+        finishInterruptedRewrites();
+        EXPECT_EQ(folder.names(), names) << "after kill " << kills;
+        for (const std::string &name : names) {
+            const std::string text = folder.read(name);
+            EXPECT_TRUE(text == original || text == rewritten) << name << " after kill " << kills;
+        }
+        EXPECT_EQ(folder.read("linked.txt"), folder.read("linked2.txt"));
+        EXPECT_EQ(stateFiles(), std::vector<std::string>{}) << "after kill " << kills;
+        if (HasFailure())
+            break;
+    }
+}
+
+TEST(ScriptReplacementLimits, FileSizeLimitIsADiskFullOnBothPaths)
+{
+    ScriptFolder folder;
+    const std::string content = "  {" + std::string(200000, 'x') + "}  ";
+    folder.write("plain.txt", content);
+    const auto linked = folder.write("linked.txt", content);
+    fs::create_hard_link(linked, folder.path() / "linked2.txt");
+
+    for (const char *name : {"plain.txt", "linked.txt"}) {
+        // A child with the signal's default action: the rewrite itself must keep it from
+        // ending the program.
+        EXPECT_EQ(inChild([&] {
+                      const rlimit limit{64 * 1024, RLIM_INFINITY};
+                      ::setrlimit(RLIMIT_FSIZE, &limit);
+                      return errorOf([&] { ModificarScript(folder.folder(), name, kForward); });
+                  }),
+                  61)
+            << name;
+        EXPECT_EQ(folder.read(name), content);
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
+    EXPECT_EQ(stateFiles(), std::vector<std::string>{});
+}
+
+TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
+{
+    ScriptFolder folder;
+    if (::mount("dovezurad-test", folder.folder().c_str(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "this machine does not let the test mount a small tmpfs: "
+                     << std::strerror(errno);
+    struct Unmount
+    {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{folder.folder()};
+
+    const std::string content = " " + tagged(800 * 1024, '{', '}');
+    folder.write("plain.txt", content);
+    const auto linked = folder.write("linked.txt", content);
+    fs::create_hard_link(linked, folder.path() / "linked2.txt");
+
+    for (const char *name : {"plain.txt", "linked.txt"}) {
+        EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), name, kForward); }), 61) << name;
+        EXPECT_EQ(folder.read(name), content);
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
+}
+
+TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
+{
+    for (const bool hardLinked : {false, true}) {
+        ScriptFolder folder;
+        const std::string original = tagged(3 << 20, '{', '}');
+        const auto script = folder.write("a.txt", original);
+        if (hardLinked)
+            fs::create_hard_link(script, folder.path() / "b.txt");
+        std::string appended;
+        // Another program appends a line after every piece the rewrite reads.
+        const ScriptProgress appendLine = [&](std::uint64_t, std::uint64_t) {
+            std::ofstream(script, std::ios::app) << "\r\nlínea nueva";
+            appended += "\r\nlínea nueva";
+            return true;
+        };
+
+        EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), "a.txt", kForward, appendLine); }),
+                  70);
+        EXPECT_EQ(folder.read("a.txt"), original + appended);
+        EXPECT_LE(appended.size(), 4 * std::string("\r\nlínea nueva").size());
+        EXPECT_EQ(folder.names().size(), hardLinked ? 2u : 1u);
+    }
+}
+
+TEST(ScriptReplacementRaces, LinkRepointedAfterOpeningDoesNotRedirectTheWrite)
+{
+    ScriptFolder folder;
+    folder.write("old.dat", "{viejo}");
+    folder.write("new.dat", "{nuevo}");
+    fs::create_symlink("old.dat", folder.path() / "link.txt");
+    ReplacementHooks hooks;
+    hooks.afterOpen = [&] {
+        fs::remove(folder.path() / "link.txt");
+        fs::create_symlink("new.dat", folder.path() / "link.txt");
+    };
+
+    RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
+    run.rewrite(folder.folder(), "link.txt", kForward);
+    run.finish();
+
+    EXPECT_EQ(folder.read("old.dat"), "<viejo>");
+    EXPECT_EQ(folder.read("new.dat"), "{nuevo}");
+    EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "new.dat");
+}
+
+TEST(ScriptReplacementRaces, FileWithTwoNamesIsRewrittenOnce)
+{
+    // A mapping that changes its own output: rewriting twice would show.
+    const Cierres chaining{"/", ")", "(", "/"};
+    for (const auto flushes : {RewriteRun::Flushes::EachScript, RewriteRun::Flushes::Batched}) {
+        ScriptFolder folder;
+        const auto hard = folder.write("a.txt", "/)");
+        fs::create_hard_link(hard, folder.path() / "b.txt");
+        fs::create_symlink("a.txt", folder.path() / "c.txt");
+        folder.write("d.txt", "/)");
+        fs::create_symlink("d.txt", folder.path() / "e.txt");
+
+        RewriteRun run(flushes);
+        for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+            run.rewrite(folder.folder(), name, chaining);
+        run.finish();
+
+        EXPECT_EQ(folder.read("a.txt"), "(/");
+        EXPECT_EQ(folder.read("b.txt"), "(/");
+        EXPECT_EQ(folder.read("d.txt"), "(/");
+    }
+}
+
+TEST(ScriptReplacementRaces, ScriptLockedByAnotherRunIsHeld)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "{a}");
+    const int other = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), "a.txt", kForward); }), 70);
+    ::close(other);
+    EXPECT_EQ(folder.read("a.txt"), "{a}");
+}
+
+TEST(ScriptReplacementRaces, AbandonedScriptIsLeftAsItWasOnBothPaths)
+{
+    ScriptFolder folder;
+    const std::string original = " " + tagged(3 << 20, '{', '}');
+    folder.write("plain.txt", original);
+    const auto linked = folder.write("linked.txt", original);
+    fs::create_hard_link(linked, folder.path() / "linked2.txt");
+    for (const char *name : {"plain.txt", "linked.txt"}) {
+        int calls = 0;
+        EXPECT_THROW(ModificarScript(folder.folder(), name, kForward,
+                                     [&](std::uint64_t, std::uint64_t) { return ++calls < 2; }),
+                     RewriteAbandoned);
+        EXPECT_EQ(folder.read(name), original);
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
+    EXPECT_EQ(stateFiles(), std::vector<std::string>{});
+}
+
+// Run only under the trace of DurabilityOrder, which names the folder.
+TEST(ScriptReplacementDurability, TracedRun)
+{
+    const char *folder = std::getenv("DOVEZURAD_TRACED_FOLDER");
+    if (folder == nullptr)
+        GTEST_SKIP() << "part of DurabilityOrder";
+    RewriteRun run(RewriteRun::Flushes::Batched);
+    // The copy-back first, so that its own flush of the folder comes before the renames.
+    for (const char *name : {"h.txt", "a.txt", "b.txt"})
+        run.rewrite(folder, name, kForward);
+    run.finish();
+}
+
+TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndTheFolderAfter)
+{
+    ScriptFolder folder;
+    folder.write("a.txt", "{a}");
+    folder.write("b.txt", "{b}");
+    const auto linked = folder.write("h.txt", "{h}");
+    fs::create_hard_link(linked, folder.path() / "h2.txt");
+    const fs::path trace = folder.path() / "trace";
+
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const int status = inChild([&] {
+        ::setenv("DOVEZURAD_TRACED_FOLDER", folder.folder().c_str(), 1);
+        const std::string filter = "--gtest_filter=ScriptReplacementDurability.TracedRun";
+        ::execlp("strace", "strace", "-f", "-qq", "-y", "-o", trace.c_str(), "-e",
+                 "trace=fdatasync,fsync,rename,renameat,renameat2,pwrite64", self.c_str(),
+                 filter.c_str(), static_cast<char *>(nullptr));
+        return 96;
+    });
+    ASSERT_EQ(status, 0) << "strace could not trace the run";
+    ASSERT_EQ(folder.read("a.txt"), "<a>");
+    ASSERT_EQ(folder.read("h2.txt"), "<h>");
+
+    std::vector<std::string> lines;
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    const auto first = [&](const std::function<bool(const std::string &)> &match) {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (match(lines[i]))
+                return static_cast<std::ptrdiff_t>(i);
+        return std::ptrdiff_t{-1};
+    };
+    const auto last = [&](const std::function<bool(const std::string &)> &match) {
+        for (std::size_t i = lines.size(); i-- > 0;)
+            if (match(lines[i]))
+                return static_cast<std::ptrdiff_t>(i);
+        return std::ptrdiff_t{-1};
+    };
+    const auto has = [](const std::string &line, const std::string &a, const std::string &b) {
+        return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+    };
+    const std::string dir = folder.folder();
+
+    std::ptrdiff_t lastRename = -1;
+    for (const char *name : {"a.txt", "b.txt"}) {
+        // The new file had no name when it was flushed; its inode is the script's now.
+        const std::string inode = "/#" + std::to_string(statOf(folder.path() / name).st_ino) + ">";
+        const std::string target = std::string("\"") + name + "\"";
+        const auto flushed = first([&](auto &l) { return has(l, "fdatasync(", inode); });
+        const auto renamed = first([&](auto &l) { return has(l, "rename", target); });
+        EXPECT_GE(flushed, 0) << name;
+        EXPECT_LT(flushed, renamed) << name;
+        lastRename = std::max(lastRename, renamed);
+    }
+    const auto folderFlush = last([&](auto &l) { return has(l, "fsync(", "<" + dir + ">)"); });
+    EXPECT_GT(folderFlush, lastRename);
+
+    // Copy-back: the recovery file is flushed, and its name too, before the script is written;
+    // the script is flushed after its last write.
+    const std::string script = dir + "/h.txt>";
+    const auto recoveryFlushed =
+        first([&](auto &l) { return has(l, "fdatasync(", ".recuperar>"); });
+    const auto recoveryNamed = first([&](auto &l) { return has(l, "fsync(", "<" + dir + ">)"); });
+    const auto firstWrite = first([&](auto &l) { return has(l, "pwrite64(", script); });
+    const auto lastWrite = last([&](auto &l) { return has(l, "pwrite64(", script); });
+    const auto scriptFlushed = last([&](auto &l) { return has(l, "fdatasync(", script); });
+    EXPECT_GE(recoveryFlushed, 0);
+    EXPECT_LT(recoveryFlushed, firstWrite);
+    EXPECT_LT(recoveryNamed, firstWrite);
+    EXPECT_GE(firstWrite, 0);
+    EXPECT_GT(scriptFlushed, lastWrite);
+}
+
+TEST(ScriptReplacementFiles, SparseScriptStaysSparse)
+{
+    ScriptFolder folder;
+    const auto script = folder.path() / "a.txt";
+    {
+        std::ofstream out(script, std::ios::binary);
+        out << "{a}";
+        out.seekp(64 << 20);
+        out << "{b}";
+    }
+    ModificarScript(folder.folder(), "a.txt", kForward);
+    const struct stat after = statOf(script);
+    EXPECT_EQ(after.st_size, (64 << 20) + 3);
+    EXPECT_LT(after.st_blocks * 512, 1 << 20);
+    const std::string text = folder.read("a.txt");
+    EXPECT_EQ(text.substr(0, 3), "<a>");
+    EXPECT_EQ(text.substr(text.size() - 3), "<b>");
+}
+
+TEST(ScriptReplacementFiles, PathLongerThanTheSystemLimit)
+{
+    ScriptFolder folder;
+    const std::string part(200, 'd');
+    int fd = ::open(folder.folder().c_str(), O_RDONLY | O_DIRECTORY);
+    std::string path = folder.folder();
+    for (int depth = 0; depth < 24; ++depth) {
+        ASSERT_EQ(::mkdirat(fd, part.c_str(), 0755), 0);
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        path += "/" + part;
+    }
+    ASSERT_GT(path.size(), std::size_t{PATH_MAX});
+    const int file = ::openat(fd, "a.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(file, " {a} ", 5), 5);
+    ::close(file);
+
+    ModificarScript(path, "a.txt", kForward);
+
+    char text[16] = {};
+    const int in = ::openat(fd, "a.txt", O_RDONLY);
+    EXPECT_EQ(::read(in, text, sizeof text), 3);
+    EXPECT_STREQ(text, "<a>");
+    ::close(in);
+    // The folder is removed one level at a time: its whole path is too long to name.
+    ::unlinkat(fd, "a.txt", 0);
+    for (int depth = 0; depth < 24; ++depth) {
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = up;
+        ::unlinkat(fd, part.c_str(), AT_REMOVEDIR);
+    }
+    ::close(fd);
+}
