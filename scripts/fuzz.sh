@@ -13,7 +13,8 @@ build=build/fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DDOVEZURAD_WINDOW=OFF -DDOVEZURAD_TESTS=OFF -DDOVEZURAD_SANITIZE=OFF \
     -DDOVEZURAD_FUZZ=ON -DDOVEZURAD_WERROR=ON >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target scripttransform_fuzz
+# The rewrite library too, so that Clang's warnings are errors there as well.
+cmake --build "$build" --parallel "$(nproc)" --target dovezurad_rewrite scripttransform_fuzz
 
 mkdir -p "$build/corpus"
 # New inputs go to the first folder only: the committed corpus is read, never written.
