@@ -1,4 +1,5 @@
 #include "frmdovezurad.h"
+#include "scriptreplacement.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    finishInterruptedRewrites();
     QApplication application(argc, argv);
     SpanishQtTranslator spanish;
     QApplication::installTranslator(&spanish);
