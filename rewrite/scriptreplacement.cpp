@@ -750,11 +750,13 @@ void ScriptReplacement::endOutput(std::uint64_t size)
     writeAll(m_output.get(), reinterpret_cast<const unsigned char *>(head.data()), head.size(), 0);
 }
 
-void ScriptReplacement::startFlush()
+void ScriptReplacement::checkWritten()
 {
-    // Starts the writing of every new text of a batch, so that the flushes that follow wait
-    // for the disk once rather than once a script.
-    ::sync_file_range(m_output.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    // After the file system's flush: waits for this file's own writing and hears of its errors.
+    if (::sync_file_range(m_output.get(), 0, 0,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+        fail(errno);
 }
 
 void ScriptReplacement::flushData()
@@ -821,6 +823,8 @@ void ScriptReplacement::commitRename()
     if (::fstat(m_output.get(), &made) == 0)
         m_run.m_seen.insert({made.st_dev, made.st_ino});
     m_run.flushLater(folder);
+    if (m_run.m_closer)
+        m_run.m_closer->close(std::move(m_input));
 }
 
 void ScriptReplacement::commitCopyBack()
@@ -856,6 +860,53 @@ const std::string &ScriptReplacement::targetFolderPath()
     return m_targetFolderPath;
 }
 
+BackgroundCloser::BackgroundCloser(std::size_t threads)
+{
+    for (std::size_t i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { work(); });
+}
+
+BackgroundCloser::~BackgroundCloser()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    for (std::thread &thread : m_threads)
+        thread.join();
+}
+
+void BackgroundCloser::close(UniqueFd fd)
+{
+    // Past a few hundred waiting, the caller closes its own: the limit of open files is near.
+    constexpr std::size_t kMostWaiting = 256;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_queue.size() < kMostWaiting) {
+            m_queue.push_back(std::move(fd));
+            m_wake.notify_one();
+            return;
+        }
+    }
+    fd.reset();
+}
+
+void BackgroundCloser::work()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+        if (m_queue.empty())
+            return;
+        UniqueFd fd = std::move(m_queue.front());
+        m_queue.pop_front();
+        lock.unlock();
+        fd.reset();
+        lock.lock();
+    }
+}
+
 ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
     : m_hooks(std::move(hooks)), m_batchSize(std::clamp<std::size_t>(batchSize, 1, kLinkSlot))
 {
@@ -863,6 +914,8 @@ ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
     // signal ending the program with the script half-written.
     std::signal(SIGXFSZ, SIG_IGN);
     finishInterruptedRewrites();
+    if (m_batchSize > 1)
+        m_closer = std::make_unique<BackgroundCloser>(4);
 }
 
 ReplacementRun::~ReplacementRun()
@@ -907,13 +960,20 @@ void ReplacementRun::settle()
 {
     auto pending = std::move(m_pending);
     m_pending.clear();
-    for (const auto &script : pending)
-        script->startFlush();
+    if (pending.empty())
+        return;
+    // One flush of the file system writes every new text of the batch with a single wait for
+    // the disk; flushing them one by one waits for it once a script.
+    if (pending.size() > 1 && ::syncfs(pending.front()->m_output.get()) != 0)
+        fail(errno);
     std::size_t flushed = 0;
     std::exception_ptr flushFailure;
     try {
         for (const auto &script : pending) {
-            script->flushData();
+            if (pending.size() > 1)
+                script->checkWritten();
+            else
+                script->flushData();
             ++flushed;
         }
     } catch (...) {

@@ -4,13 +4,17 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +28,29 @@ struct ReplacementHooks
 
 class ReplacementRun;
 class RunRecord;
+
+// Closes the scripts' old files on a few threads of its own. The last close of a replaced file
+// frees its blocks, which on some disks waits for the device each time; several at once overlap
+// those waits. Closes what is left, and waits for them, when it is destroyed.
+class BackgroundCloser
+{
+public:
+    explicit BackgroundCloser(std::size_t threads);
+    BackgroundCloser(const BackgroundCloser &) = delete;
+    BackgroundCloser &operator=(const BackgroundCloser &) = delete;
+    ~BackgroundCloser();
+
+    void close(UniqueFd fd);
+
+private:
+    void work();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<UniqueFd> m_queue;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
 
 // One script replaced by its new text, so that whatever happens it is its original or its
 // complete new text, with its owner, group, mode, ACLs, extended attributes and links kept.
@@ -70,7 +97,7 @@ private:
     bool tryRenamePath();
     void startCopyBack();
     void writeOutput(const unsigned char *data, std::size_t size, std::uint64_t offset);
-    void startFlush();
+    void checkWritten();
     void flushData();
     void checkUnchanged() const;
     void commit();
@@ -139,6 +166,7 @@ private:
     std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
     std::unique_ptr<RunRecord> m_record;
     bool m_keepRecord = false;
+    std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
 };
 
 // Finishes the copy-backs and removes the temporary files of runs that were killed or lost

@@ -449,6 +449,7 @@ TEST(ScriptReplacementDurability, TracedRun)
     for (const char *name : {"h.txt", "a.txt", "b.txt"})
         run.rewrite(folder, name, kForward);
     run.finish();
+    ModificarScript(folder, "s.txt", kForward); // a script on its own is flushed by itself
 }
 
 TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndTheFolderAfter)
@@ -456,6 +457,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     ScriptFolder folder;
     folder.write("a.txt", "{a}");
     folder.write("b.txt", "{b}");
+    folder.write("s.txt", "{s}");
     const auto linked = folder.write("h.txt", "{h}");
     fs::create_hard_link(linked, folder.path() / "h2.txt");
     const fs::path trace = folder.path() / "trace";
@@ -465,7 +467,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         ::setenv("DOVEZURAD_TRACED_FOLDER", folder.folder().c_str(), 1);
         const std::string filter = "--gtest_filter=ScriptReplacementDurability.TracedRun";
         ::execlp("strace", "strace", "-f", "-qq", "-y", "-o", trace.c_str(), "-e",
-                 "trace=fdatasync,fsync,rename,renameat,renameat2,pwrite64", self.c_str(),
+                 "trace=fdatasync,fsync,syncfs,rename,renameat,renameat2,pwrite64", self.c_str(),
                  filter.c_str(), static_cast<char *>(nullptr));
         return 96;
     });
@@ -495,12 +497,23 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     const std::string dir = folder.folder();
 
     std::ptrdiff_t lastRename = -1;
-    for (const char *name : {"a.txt", "b.txt"}) {
-        // The new file had no name when it was flushed; its inode is the script's now.
+    for (const char *name : {"a.txt", "b.txt", "s.txt"}) {
+        // The new file had no name when it was written and flushed; its inode is the script's
+        // now. A batch is flushed by one flush of the whole file system.
         const std::string inode = "/#" + std::to_string(statOf(folder.path() / name).st_ino) + ">";
         const std::string target = std::string("\"") + name + "\"";
-        const auto flushed = first([&](auto &l) { return has(l, "fdatasync(", inode); });
+        const auto written = last([&](auto &l) { return has(l, "pwrite64(", inode); });
         const auto renamed = first([&](auto &l) { return has(l, "rename", target); });
+        std::ptrdiff_t flushed = -1;
+        for (auto i = written + 1; written >= 0 && i < static_cast<std::ptrdiff_t>(lines.size());
+             ++i) {
+            const std::string &line = lines[static_cast<std::size_t>(i)];
+            if (has(line, "fdatasync(", inode) || has(line, "syncfs(", "")) {
+                flushed = i;
+                break;
+            }
+        }
+        EXPECT_GE(written, 0) << name;
         EXPECT_GE(flushed, 0) << name;
         EXPECT_LT(flushed, renamed) << name;
         lastRename = std::max(lastRename, renamed);
