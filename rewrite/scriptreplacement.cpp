@@ -964,8 +964,14 @@ void ReplacementRun::settle()
         return;
     // One flush of the file system writes every new text of the batch with a single wait for
     // the disk; flushing them one by one waits for it once a script.
-    if (pending.size() > 1 && ::syncfs(pending.front()->m_output.get()) != 0)
-        fail(errno);
+    if (pending.size() > 1) {
+        std::set<dev_t> synced; // a link may lead to another file system
+        for (const auto &script : pending) {
+            if (synced.insert(script->m_original.st_dev).second &&
+                ::syncfs(script->m_output.get()) != 0)
+                fail(errno);
+        }
+    }
     std::size_t flushed = 0;
     std::exception_ptr flushFailure;
     try {
