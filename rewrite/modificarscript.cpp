@@ -238,7 +238,7 @@ private:
         }
         emitPendingSpaces();
         emit(data + begin, end - begin);
-        m_pendingSpaces = size - end;
+        m_pendingSpaces = static_cast<off_t>(size - end);
     }
 
     void emitPendingSpaces()
