@@ -1,6 +1,7 @@
 #include "frmdovezurad.h"
 
 #include "cmdcambiar.h"
+#include "delimitersets.h"
 #include "delimitervalidator.h"
 #include "drivelist.h"
 #include "filelist.h"
@@ -87,10 +88,15 @@ constexpr int kFontPixelSize = 11;
 // original platform instead of four and a half.
 constexpr int kFolderIconPixels = 12;
 
-const QString kLeftSet = QStringLiteral("{[(</\\~");
-const QString kRightSet = QStringLiteral("}])>/\\~");
-const QString kLeftMessage = QStringLiteral("Entradas permitidas: { [ ( < / \\~");
-const QString kRightMessage = QStringLiteral("Entradas permitidas: } ] ) > / \\ ~");
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+const QString kLeftSet = fromUtf8(DelimiterSets::kLeftSet);
+const QString kRightSet = fromUtf8(DelimiterSets::kRightSet);
+const QString kLeftMessage = fromUtf8(DelimiterSets::kLeftMessage);
+const QString kRightMessage = fromUtf8(DelimiterSets::kRightMessage);
 
 constexpr int kEnter = 13;
 constexpr int kBackspace = 8;
