@@ -23,6 +23,7 @@
 #include <exception>
 #include <map>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -159,6 +160,7 @@ frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSour
         }
     });
     Form_Load();
+    describeForScreenReaders();
 }
 
 void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
@@ -400,4 +402,38 @@ void frmDovezurad::handlePendingEvents()
 bool frmDovezurad::isClosing()
 {
     return m_closing;
+}
+
+void frmDovezurad::describeForScreenReaders()
+{
+    setAccessibleDescription(
+        QStringLiteral("Cambia los delimitadores de las etiquetas de los scripts de una carpeta"));
+    // fraGenerar has no caption to be read out.
+    child<QGroupBox>(*this, "fraGenerar")->setAccessibleName(QStringLiteral("Delimitadores"));
+
+    m_drive1->setAccessibleName(QStringLiteral("Unidad"));
+    // Qt on Linux reads a drop-down list's current entry as its name; the role is said here.
+    m_drive1->setAccessibleDescription(QStringLiteral("Unidad cuyas carpetas se muestran"));
+    m_dir1->setAccessibleName(QStringLiteral("Carpeta"));
+    m_dir1->setAccessibleDescription(QStringLiteral("La carpeta cuyos scripts se modificarán"));
+    m_file1->setAccessibleName(QStringLiteral("Scripts de la carpeta"));
+    m_file1->setAccessibleDescription(
+        QStringLiteral("Los scripts que se modificarán, en el orden en que se modificarán"));
+
+    // The captions "Cambiar etiquetas", "y", "Por", "y" mean little read alone; each field says
+    // which delimiter it holds and, as its description, which characters it takes.
+    const std::array<std::tuple<const char *, QLineEdit *, QString, const QString &>, 4> fields{{
+        {"Label1", m_txtCierreIz, QStringLiteral("Delimitador izquierdo actual"), kLeftMessage},
+        {"Label7", m_txtCierreDer, QStringLiteral("Delimitador derecho actual"), kRightMessage},
+        {"Label2", m_txtNewCierreIz, QStringLiteral("Delimitador izquierdo nuevo"), kLeftMessage},
+        {"Label3", m_txtNewCierreDer, QStringLiteral("Delimitador derecho nuevo"), kRightMessage},
+    }};
+    for (const auto &[label, field, name, allowed] : fields) {
+        child<QLabel>(*this, label)->setBuddy(field);
+        field->setAccessibleName(name);
+        field->setAccessibleDescription(allowed);
+    }
+
+    m_cmdCambiar->setAccessibleDescription(QStringLiteral(
+        "Cambia los delimitadores actuales por los nuevos en todos los scripts de la carpeta"));
 }
