@@ -256,7 +256,7 @@ void frmDovezurad::setUpDelimiterFields()
         const bool left = field == m_txtCierreIz || field == m_txtNewCierreIz;
         field->setValidator(new DelimiterValidator(left ? kLeftSet : kRightSet, field));
         field->installEventFilter(new KeyPressFilter(
-            [this, handler](int &keyAscii) { (this->*handler)(keyAscii); }, field));
+            [this, handler = handler](int &keyAscii) { (this->*handler)(keyAscii); }, field));
     }
 }
 
