@@ -93,6 +93,8 @@ int main(int argc, char *argv[])
     }
 
     QApplication application(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dovezurad.Dovezurad"));
     SpanishQtTranslator spanish;
     QApplication::installTranslator(&spanish);
 
