@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <istream>
 #include <optional>
 #include <ostream>
