@@ -58,25 +58,25 @@ bool rewriteAll(WindowOperations &window)
 
 } // namespace
 
-void cmdCambiar_Click(WindowOperations &window)
+std::optional<FileError> cmdCambiar_Click(WindowOperations &window)
 {
     if (window.m_runUnderWay)
-        return;
+        return std::nullopt;
 
     if (window.fileCount() <= 0)
-        return;
+        return std::nullopt;
 
     for (Control field : kDelimiterFields) {
         if (window.fieldText(field).empty()) {
             window.messageBox("Debe configurar todo", MessageStyle::Ok, "");
             window.setFocus(field);
-            return;
+            return std::nullopt;
         }
     }
 
     if (window.messageBox(kConfirmation, MessageStyle::YesNoCancelWarning, "Advertencia") !=
         MessageAnswer::Yes)
-        return;
+        return std::nullopt;
 
     window.m_runUnderWay = true;
     struct RunFlag
@@ -88,7 +88,7 @@ void cmdCambiar_Click(WindowOperations &window)
     std::optional<FileError> failure;
     try {
         if (!rewriteAll(window))
-            return;
+            return std::nullopt;
     } catch (const FileError &error) {
         failure = error;
     } catch (const std::bad_alloc &) {
@@ -100,4 +100,5 @@ void cmdCambiar_Click(WindowOperations &window)
                           MessageStyle::Ok, "");
     else
         window.messageBox("¡Etiquetas modificadas!", MessageStyle::Ok, "");
+    return failure;
 }

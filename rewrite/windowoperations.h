@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+class FileError;
 
 // The controls of the main window that the rewrite run reads, locks and unlocks.
 enum class Control
@@ -56,5 +59,5 @@ private:
     // Set while a run is under way, so that a click handled between two scripts starts no
     // second run inside the first.
     bool m_runUnderWay = false;
-    friend void cmdCambiar_Click(WindowOperations &window);
+    friend std::optional<FileError> cmdCambiar_Click(WindowOperations &window);
 };

@@ -16,11 +16,17 @@ packages=(
     fonts-dejavu-core
     xvfb
     xauth
+    x11-utils
     clang
     libclang-rt-14-dev
     acl
     attr
     strace
+    dpkg-dev
+    file
+    desktop-file-utils
+    appstream
+    lintian
 )
 
 missing=()

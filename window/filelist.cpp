@@ -2,6 +2,7 @@
 
 #include "fileerror.h"
 #include "nativefolder.h"
+#include "scriptfolder.h"
 
 #include <QFile>
 #include <QStringList>
@@ -15,10 +16,7 @@ constexpr int kReloadDelayMs = 50;
 
 std::vector<std::string> readScripts(const std::string &folder)
 {
-    std::vector<std::string> names =
-        NativeFolder::list(folder, NativeFolder::Kind::OrdinaryFile, &FileList::isScriptName);
-    NativeFolder::sortByName(names);
-    return names;
+    return ScriptFolder::scripts(folder);
 }
 
 } // namespace
@@ -34,17 +32,6 @@ FileList::FileList(QWidget *parent) : QListWidget(parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!m_reloadTimer.isActive())
             m_reloadTimer.start();
-    });
-}
-
-bool FileList::isScriptName(std::string_view nativeName)
-{
-    constexpr std::string_view kExtension = ".txt";
-    if (NativeFolder::isHidden(nativeName) || nativeName.size() < kExtension.size())
-        return false;
-    const std::string_view tail = nativeName.substr(nativeName.size() - kExtension.size());
-    return std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
     });
 }
 

@@ -35,8 +35,6 @@ public:
     // The folder changed while the list was frozen.
     bool hasPendingChanges() const { return m_changedWhileFrozen; }
 
-    static bool isScriptName(std::string_view nativeName);
-
 signals:
     // The folder's scripts changed on disk and the list shows them now.
     void entriesReloaded();

@@ -1,6 +1,7 @@
 #include "frmdovezurad.h"
 
 #include "cmdcambiar.h"
+#include "delimitersets.h"
 #include "delimitervalidator.h"
 #include "drivelist.h"
 #include "filelist.h"
@@ -22,6 +23,7 @@
 #include <exception>
 #include <map>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -87,10 +89,15 @@ constexpr int kFontPixelSize = 11;
 // original platform instead of four and a half.
 constexpr int kFolderIconPixels = 12;
 
-const QString kLeftSet = QStringLiteral("{[(</\\~");
-const QString kRightSet = QStringLiteral("}])>/\\~");
-const QString kLeftMessage = QStringLiteral("Entradas permitidas: { [ ( < / \\~");
-const QString kRightMessage = QStringLiteral("Entradas permitidas: } ] ) > / \\ ~");
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+const QString kLeftSet = fromUtf8(DelimiterSets::kLeftSet);
+const QString kRightSet = fromUtf8(DelimiterSets::kRightSet);
+const QString kLeftMessage = fromUtf8(DelimiterSets::kLeftMessage);
+const QString kRightMessage = fromUtf8(DelimiterSets::kRightMessage);
 
 constexpr int kEnter = 13;
 constexpr int kBackspace = 8;
@@ -153,6 +160,7 @@ frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSour
         }
     });
     Form_Load();
+    describeForScreenReaders();
 }
 
 void frmDovezurad::buildControls(std::unique_ptr<DriveSource> drives,
@@ -248,7 +256,7 @@ void frmDovezurad::setUpDelimiterFields()
         const bool left = field == m_txtCierreIz || field == m_txtNewCierreIz;
         field->setValidator(new DelimiterValidator(left ? kLeftSet : kRightSet, field));
         field->installEventFilter(new KeyPressFilter(
-            [this, handler](int &keyAscii) { (this->*handler)(keyAscii); }, field));
+            [this, handler = handler](int &keyAscii) { (this->*handler)(keyAscii); }, field));
     }
 }
 
@@ -394,4 +402,38 @@ void frmDovezurad::handlePendingEvents()
 bool frmDovezurad::isClosing()
 {
     return m_closing;
+}
+
+void frmDovezurad::describeForScreenReaders()
+{
+    setAccessibleDescription(
+        QStringLiteral("Cambia los delimitadores de las etiquetas de los scripts de una carpeta"));
+    // fraGenerar has no caption to be read out.
+    child<QGroupBox>(*this, "fraGenerar")->setAccessibleName(QStringLiteral("Delimitadores"));
+
+    m_drive1->setAccessibleName(QStringLiteral("Unidad"));
+    // Qt on Linux reads a drop-down list's current entry as its name; the role is said here.
+    m_drive1->setAccessibleDescription(QStringLiteral("Unidad cuyas carpetas se muestran"));
+    m_dir1->setAccessibleName(QStringLiteral("Carpeta"));
+    m_dir1->setAccessibleDescription(QStringLiteral("La carpeta cuyos scripts se modificarán"));
+    m_file1->setAccessibleName(QStringLiteral("Scripts de la carpeta"));
+    m_file1->setAccessibleDescription(
+        QStringLiteral("Los scripts que se modificarán, en el orden en que se modificarán"));
+
+    // The captions "Cambiar etiquetas", "y", "Por", "y" mean little read alone; each field says
+    // which delimiter it holds and, as its description, which characters it takes.
+    const std::array<std::tuple<const char *, QLineEdit *, QString, const QString &>, 4> fields{{
+        {"Label1", m_txtCierreIz, QStringLiteral("Delimitador izquierdo actual"), kLeftMessage},
+        {"Label7", m_txtCierreDer, QStringLiteral("Delimitador derecho actual"), kRightMessage},
+        {"Label2", m_txtNewCierreIz, QStringLiteral("Delimitador izquierdo nuevo"), kLeftMessage},
+        {"Label3", m_txtNewCierreDer, QStringLiteral("Delimitador derecho nuevo"), kRightMessage},
+    }};
+    for (const auto &[label, field, name, allowed] : fields) {
+        child<QLabel>(*this, label)->setBuddy(field);
+        field->setAccessibleName(name);
+        field->setAccessibleDescription(allowed);
+    }
+
+    m_cmdCambiar->setAccessibleDescription(QStringLiteral(
+        "Cambia los delimitadores actuales por los nuevos en todos los scripts de la carpeta"));
 }

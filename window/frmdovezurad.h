@@ -65,6 +65,8 @@ private:
     void setUpDelimiterFields();
     void filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message);
     QWidget *control(Control which) const;
+    // Accessible names and descriptions, and the labels tied to their fields.
+    void describeForScreenReaders();
 
     MessageBoxes &m_messageBoxes;
     bool m_closing = false;

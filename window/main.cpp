@@ -1,19 +1,109 @@
+#include "commandline.h"
 #include "frmdovezurad.h"
 #include "scriptreplacement.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
+#include "terminalrun.h"
 
 #include <QApplication>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+// Qt ends the process when it cannot reach the window system; say so in Spanish first.
+bool hasDisplay()
+{
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string_view name = platform != nullptr ? platform : "";
+    // offscreen, vnc, eglfs and the like need no display server.
+    if (!name.empty() && !name.starts_with("xcb") && !name.starts_with("wayland"))
+        return true;
+    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(variable);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+// The folder the window opens on: the one given, or the folder of a file given (a file
+// manager may pass one); nothing when it is neither.
+std::optional<std::string> startFolder(const std::string &given)
+{
+    if (given.empty())
+        return FolderBrowser::currentWorkingFolder();
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::absolute(given, error);
+    if (error)
+        return std::nullopt;
+    path = path.lexically_normal();
+    if (std::filesystem::is_regular_file(path, error))
+        path = path.parent_path();
+    if (!std::filesystem::is_directory(path, error))
+        return std::nullopt;
+    std::string folder = path.string();
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(QString::fromLocal8Bit(argv[i]));
+    const CommandLine command = parseCommandLine(arguments);
+
+    switch (command.action) {
+    case CommandLine::Action::Help:
+        std::cout << helpText();
+        return 0;
+    case CommandLine::Action::Version:
+        std::cout << versionText();
+        return 0;
+    case CommandLine::Action::Refused:
+        std::cerr << "dovezurad: " << command.message << '\n';
+        return 2;
+    case CommandLine::Action::Rewrite:
+        return rewriteFromTerminal(command, TerminalStreams{std::cin, std::cout, std::cerr,
+                                                            isatty(STDIN_FILENO) == 1,
+                                                            isatty(STDERR_FILENO) == 1});
+    case CommandLine::Action::Window:
+        break;
+    }
+
+    const std::optional<std::string> folder = startFolder(command.folder);
+    if (!folder) {
+        std::cerr << "dovezurad: no existe la carpeta " << command.folder << '\n';
+        return 2;
+    }
+    if (!hasDisplay()) {
+        std::cerr << "dovezurad: la ventana necesita una pantalla (no hay DISPLAY ni "
+                     "WAYLAND_DISPLAY).\nPara modificar scripts sin ventana use --cambiar y "
+                     "--por; vea «dovezurad --help».\n";
+        return 1;
+    }
+
+    // What a killed run left half done is finished before anything else looks at scripts.
     finishInterruptedRewrites();
+
     QApplication application(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dovezurad.Dovezurad"));
     SpanishQtTranslator spanish;
     QApplication::installTranslator(&spanish);
 
     SystemMessageBoxes messageBoxes;
-    frmDovezurad window(messageBoxes);
+    frmDovezurad window(messageBoxes, std::make_unique<StorageDriveSource>(), *folder);
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The scripts of a folder as the rewrite walks them: the same list in the window and on the
+// command line.
+namespace ScriptFolder {
+
+// A visible name ending in ".txt", whatever the case of the extension.
+bool isScriptName(std::string_view nativeName);
+
+// The names (native bytes, without folder) of the folder's ordinary files that are scripts,
+// sorted as the platform's file dialogs show them. Throws FileError when the folder cannot be
+// read.
+std::vector<std::string> scripts(const std::string &nativeFolder);
+
+} // namespace ScriptFolder

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Regenerates docs/dovezurad.png, the README's screenshot: Dovezurad opened on a folder of
+# example scripts, on a virtual X server (Xvfb) the size of the window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOVEZURAD_TESTS=ON >/dev/null
+cmake --build build/release --parallel "$(nproc)" --target dovezurad dovezurad_screenshot
+
+# A fixed path, so that the folder list looks the same every time.
+example=/tmp/dovezurad-ejemplo/guiones
+rm -rf /tmp/dovezurad-ejemplo
+mkdir -p "$example"
+trap 'rm -rf /tmp/dovezurad-ejemplo' EXIT
+for name in "bienvenida" "capítulo 1" "capítulo 2" "capítulo 10" "despedida"; do
+    printf 'Hola, {nombre}. Hoy es {día}.\r\n' >"$example/$name.txt"
+done
+
+mkdir -p docs
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 361x233x24" bash -c '
+    "$1" "$2" &
+    program=$!
+    sleep 3
+    status=0
+    "$3" "$4" || status=$?
+    kill "$program"
+    wait "$program" || true
+    exit "$status"
+' _ build/release/window/dovezurad "$example" build/release/window/dovezurad_screenshot \
+    docs/dovezurad.png
+echo "docs/dovezurad.png"

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QStringList>
+
+#include <string>
+
+// What the program was asked to do on its command line.
+struct CommandLine
+{
+    enum class Action
+    {
+        Window,  // open the window, in folder if one was given
+        Help,    // print helpText()
+        Version, // print versionText()
+        Rewrite, // rewrite folder's scripts without a window
+        Refused, // print message and end with status 2
+    };
+
+    Action action = Action::Window;
+    // Native bytes; empty: the working folder.
+    std::string folder;
+    // One byte each, checked against the fields' character sets.
+    std::string cierreIz;
+    std::string cierreDer;
+    std::string newCierreIz;
+    std::string newCierreDer;
+    // The confirmation answered in advance.
+    bool yes = false;
+    // Why the command line was refused, in Spanish.
+    std::string message;
+};
+
+// Needs no application object, so that it runs before the program knows whether it will open
+// a window. arguments holds the program's name first, as argv does.
+CommandLine parseCommandLine(const QStringList &arguments);
+
+std::string helpText();
+std::string versionText();

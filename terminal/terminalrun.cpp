@@ -1,0 +1,166 @@
+#include "terminalrun.h"
+
+#include "cmdcambiar.h"
+#include "scriptfolder.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <istream>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kNotConfirmed = 1;
+
+// The window's operations on a terminal: the fields come from --cambiar and --por, the file
+// list is the folder's scripts, the question is asked on the terminal, and the final message
+// is kept for the caller to print where it belongs.
+class TerminalOperations final : public WindowOperations
+{
+public:
+    TerminalOperations(const CommandLine &command, std::string folder,
+                       std::vector<std::string> scripts, TerminalStreams streams)
+        : m_command(command), m_folder(std::move(folder)), m_scripts(std::move(scripts)),
+          m_streams(streams)
+    {
+    }
+
+    std::int32_t fileCount() override { return static_cast<std::int32_t>(m_scripts.size()); }
+
+    void selectFile(std::int32_t index) override
+    {
+        if (index < 0 || index >= fileCount())
+            throw std::out_of_range("no such script");
+        m_current = static_cast<std::size_t>(index);
+        if (m_streams.errIsTerminal) {
+            m_streams.err << '\r' << index + 1 << " de " << fileCount() << std::flush;
+            m_progressShown = true;
+        }
+    }
+
+    std::string currentFileName() override { return m_current ? m_scripts[*m_current] : ""; }
+    std::string folderPath() override { return m_folder; }
+
+    std::string fieldText(Control field) override
+    {
+        switch (field) {
+        case Control::txtCierreIz:
+            return m_command.cierreIz;
+        case Control::txtCierreDer:
+            return m_command.cierreDer;
+        case Control::txtNewCierreIz:
+            return m_command.newCierreIz;
+        case Control::txtNewCierreDer:
+            return m_command.newCierreDer;
+        default:
+            throw std::invalid_argument("not a delimiter field");
+        }
+    }
+
+    // Nothing on a terminal to lock or to focus.
+    void setEnabled(Control, bool) override {}
+    void setFocus(Control) override {}
+
+    int messageBox(const std::string &prompt, int style, const std::string &) override
+    {
+        if (style == MessageStyle::YesNoCancelWarning)
+            return confirm(prompt);
+        if (m_progressShown) {
+            m_streams.err << '\n';
+            m_progressShown = false;
+        }
+        m_lastMessage = prompt;
+        return MessageAnswer::Ok;
+    }
+
+    void handlePendingEvents() override {}
+    bool isClosing() override { return false; }
+
+    const std::string &lastMessage() const { return m_lastMessage; }
+    bool refusedWithoutTerminal() const { return m_refusedWithoutTerminal; }
+
+private:
+    int confirm(const std::string &prompt)
+    {
+        if (m_command.yes)
+            return MessageAnswer::Yes;
+        if (!m_streams.inIsTerminal) {
+            m_refusedWithoutTerminal = true;
+            return MessageAnswer::Cancel;
+        }
+        m_streams.err << plainLines(prompt) << " [s/N] " << std::flush;
+        std::string answer;
+        if (!std::getline(m_streams.in, answer)) {
+            m_streams.err << '\n';
+            return MessageAnswer::Cancel;
+        }
+        return answer == "s" || answer == "S" || answer == "si" || answer == "sí" ||
+                       answer == "Si" || answer == "Sí"
+                   ? MessageAnswer::Yes
+                   : MessageAnswer::No;
+    }
+
+    // The window's texts end their lines the Windows way.
+    static std::string plainLines(std::string text)
+    {
+        std::string::size_type at = 0;
+        while ((at = text.find("\r\n", at)) != std::string::npos)
+            text.erase(at, 1);
+        return text;
+    }
+
+    const CommandLine &m_command;
+    std::string m_folder;
+    std::vector<std::string> m_scripts;
+    TerminalStreams m_streams;
+    std::optional<std::size_t> m_current;
+    std::string m_lastMessage;
+    bool m_progressShown = false;
+    bool m_refusedWithoutTerminal = false;
+};
+
+std::string workingFolder()
+{
+    std::vector<char> buffer(256);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            throw FileError::fromErrno(errno);
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
+}
+
+} // namespace
+
+int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
+{
+    std::string folder;
+    std::vector<std::string> scripts;
+    try {
+        folder = command.folder.empty() ? workingFolder() : command.folder;
+        scripts = ScriptFolder::scripts(folder);
+    } catch (const FileError &error) {
+        streams.err << error.number() << ' ' << error.description() << '\n';
+        return error.number();
+    }
+
+    TerminalOperations operations(command, std::move(folder), std::move(scripts), streams);
+    const std::optional<FileError> failure = cmdCambiar_Click(operations);
+    if (failure) {
+        streams.err << operations.lastMessage() << '\n';
+        return failure->number();
+    }
+    if (operations.refusedWithoutTerminal()) {
+        streams.err << "Sin una terminal no se puede confirmar: añada --si para modificar los "
+                       "scripts de la carpeta.\n";
+        return kNotConfirmed;
+    }
+    if (operations.lastMessage().empty())
+        return operations.fileCount() == 0 ? 0 : kNotConfirmed;
+    streams.out << operations.lastMessage() << '\n';
+    return 0;
+}

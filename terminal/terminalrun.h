@@ -1,0 +1,19 @@
+#pragma once
+
+#include "commandline.h"
+
+#include <iosfwd>
+
+// Where a run from the terminal talks, and whether a person sits at either end.
+struct TerminalStreams
+{
+    std::istream &in;
+    std::ostream &out;
+    std::ostream &err;
+    bool inIsTerminal = false;
+    bool errIsTerminal = false;
+};
+
+// Rewrites the scripts of command.folder as the window's button would, and returns the exit
+// status: 0 done or nothing to do, 1 not confirmed, otherwise the failure's number.
+int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams);

@@ -1,0 +1,335 @@
+#include "temporaryfolder.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kLeftMessage = "Entradas permitidas: { [ ( < / \\~";
+const std::string kRightMessage = "Entradas permitidas: } ] ) > / \\ ~";
+
+struct Outcome
+{
+    int status = -1; // exit status, or -1 when ended by a signal
+    std::string out;
+    std::string err;
+};
+
+// The environment of a build job or an ssh session: no display of any kind.
+std::vector<std::string> environmentWithoutDisplay()
+{
+    std::vector<std::string> kept;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        if (!variable.starts_with("DISPLAY=") && !variable.starts_with("WAYLAND_DISPLAY=") &&
+            !variable.starts_with("QT_QPA_PLATFORM="))
+            kept.push_back(variable);
+    }
+    return kept;
+}
+
+[[noreturn]] void execProgram(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> storage = arguments;
+    storage.insert(storage.begin(), DOVEZURAD_PROGRAM);
+    std::vector<char *> argv;
+    for (std::string &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = environmentWithoutDisplay();
+    std::vector<char *> envp;
+    for (std::string &variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+}
+
+int waitFor(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Pipe
+{
+public:
+    Pipe()
+    {
+        if (::pipe2(m_ends.data(), O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+    }
+    Pipe(const Pipe &) = delete;
+    Pipe &operator=(const Pipe &) = delete;
+    ~Pipe()
+    {
+        closeRead();
+        closeWrite();
+    }
+    int read() const { return m_ends[0]; }
+    int write() const { return m_ends[1]; }
+    void closeRead() { closeEnd(0); }
+    void closeWrite() { closeEnd(1); }
+
+private:
+    void closeEnd(std::size_t end)
+    {
+        if (m_ends[end] >= 0)
+            ::close(m_ends[end]);
+        m_ends[end] = -1;
+    }
+    std::array<int, 2> m_ends{-1, -1};
+};
+
+// Runs the program with pipes for its three streams: nobody at a terminal.
+Outcome run(const std::vector<std::string> &arguments, const std::string &input = "")
+{
+    Pipe in;
+    Pipe out;
+    Pipe err;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(in.read(), STDIN_FILENO);
+        ::dup2(out.write(), STDOUT_FILENO);
+        ::dup2(err.write(), STDERR_FILENO);
+        execProgram(arguments);
+    }
+    in.closeRead();
+    out.closeWrite();
+    err.closeWrite();
+    if (!input.empty()) {
+        EXPECT_EQ(::write(in.write(), input.data(), input.size()),
+                  static_cast<ssize_t>(input.size()));
+    }
+    in.closeWrite();
+
+    Outcome outcome;
+    std::array<pollfd, 2> streams{pollfd{out.read(), POLLIN, 0}, pollfd{err.read(), POLLIN, 0}};
+    std::array<std::string *, 2> into{&outcome.out, &outcome.err};
+    int open = 2;
+    while (open > 0 && ::poll(streams.data(), streams.size(), 10000) > 0) {
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (streams[i].fd < 0 || streams[i].revents == 0)
+                continue;
+            std::array<char, 4096> buffer{};
+            const ssize_t got = ::read(streams[i].fd, buffer.data(), buffer.size());
+            if (got <= 0) {
+                streams[i].fd = -1;
+                --open;
+            } else {
+                into[i]->append(buffer.data(), static_cast<std::size_t>(got));
+            }
+        }
+    }
+    outcome.status = waitFor(child);
+    return outcome;
+}
+
+// Runs the program on a pseudo-terminal, typing answer when it asks; returns all it showed.
+Outcome runOnTerminal(const std::vector<std::string> &arguments, const std::string &answer)
+{
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0)
+        execProgram(arguments);
+    Outcome outcome;
+    bool answered = false;
+    for (;;) {
+        pollfd stream{terminal, POLLIN, 0};
+        if (::poll(&stream, 1, 10000) <= 0)
+            break;
+        std::array<char, 4096> buffer{};
+        const ssize_t got = ::read(terminal, buffer.data(), buffer.size());
+        if (got <= 0)
+            break; // EIO once the program has gone
+        outcome.out.append(buffer.data(), static_cast<std::size_t>(got));
+        if (!answered && outcome.out.find("[s/N]") != std::string::npos) {
+            const std::string line = answer + "\n";
+            EXPECT_EQ(::write(terminal, line.data(), line.size()),
+                      static_cast<ssize_t>(line.size()));
+            answered = true;
+        }
+    }
+    ::close(terminal);
+    outcome.status = waitFor(child);
+    return outcome;
+}
+
+std::string contents(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class TerminalRun : public ::testing::Test
+{
+protected:
+    TemporaryFolder m_folder;
+
+    fs::path write(const std::string &name, const std::string &text)
+    {
+        writeFile(m_folder.path() / name, text);
+        return m_folder.path() / name;
+    }
+    std::string read(const std::string &name) const { return contents(m_folder.path() / name); }
+    std::string folder() const { return m_folder.path().string(); }
+};
+
+TEST(TerminalCommandLine, HelpAndVersionNeedNoDisplay)
+{
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("Uso: dovezurad [CARPETA]\n")) << help.out;
+    EXPECT_NE(help.out.find("--cambiar XY"), std::string::npos);
+
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("dovezurad ") + DOVEZURAD_VERSION + "\n");
+}
+
+TEST(TerminalCommandLine, WindowWithoutADisplayIsRefusedInSpanishWithoutACrash)
+{
+    const Outcome outcome = run({});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("la ventana necesita una pantalla"), std::string::npos)
+        << outcome.err;
+}
+
+TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
+{
+    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
+             {"--cambiar", "{}"}, {"--cambiar", "{", "--por", "<>"}, {"--si"}, {"--desconocida"}}) {
+        const Outcome outcome = run(arguments);
+        EXPECT_EQ(outcome.status, 2) << arguments.front();
+        EXPECT_TRUE(outcome.err.starts_with("dovezurad: ")) << outcome.err;
+    }
+}
+
+TEST_F(TerminalRun, CharacterOutsideItsSetIsRefusedWithTheFieldsMessage)
+{
+    write("a.txt", "{a}");
+    const struct
+    {
+        const char *cambiar;
+        const char *por;
+        const std::string &message;
+    } cases[] = {{"}}", "<>", kLeftMessage},
+                 {"{{", "<>", kRightMessage},
+                 {"{}", "a>", kLeftMessage},
+                 {"{}", "<ñ", kRightMessage}};
+    for (const auto &refused : cases) {
+        const Outcome outcome =
+            run({"--cambiar", refused.cambiar, "--por", refused.por, "--si", folder()});
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.err, "dovezurad: " + refused.message + "\n");
+    }
+    EXPECT_EQ(read("a.txt"), "{a}");
+}
+
+TEST_F(TerminalRun, RewritesTheScriptsTheWindowListsAndSaysSo)
+{
+    write("1.txt", " {uno} ");
+    write("10.TXT", "{diez}");
+    write("notas.md", "{md}");
+    write(".oculto.txt", "{oculto}");
+    fs::create_directory(m_folder.path() / "carpeta.txt");
+
+    const Outcome outcome = run({"--cambiar", "{}", "--por", "[]", "--si", folder()});
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
+    EXPECT_EQ(outcome.err, ""); // no progress without a terminal
+    EXPECT_EQ(read("1.txt"), "[uno]");
+    EXPECT_EQ(read("10.TXT"), "[diez]");
+    EXPECT_EQ(read("notas.md"), "{md}");
+    EXPECT_EQ(read(".oculto.txt"), "{oculto}");
+}
+
+// Numbers sort by value, as in the window: 10.txt comes after the read-only 2.txt, so the run
+// stops before it.
+TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
+{
+    write("1.txt", "{1}");
+    ::chmod(write("2.txt", "{2}").c_str(), 0444);
+    write("10.txt", "{10}");
+
+    const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", "--si", folder()});
+
+    EXPECT_EQ(outcome.status, 75);
+    EXPECT_EQ(outcome.err, "75 Error de acceso a la ruta o el archivo\n");
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(read("1.txt"), "<1>");
+    EXPECT_EQ(read("2.txt"), "{2}");
+    EXPECT_EQ(read("10.txt"), "{10}");
+}
+
+TEST_F(TerminalRun, MissingFolderEndsWithItsErrorNumber)
+{
+    const Outcome outcome =
+        run({"--cambiar", "{}", "--por", "<>", "--si", folder() + "/no-existe"});
+    EXPECT_EQ(outcome.status, 76);
+    EXPECT_EQ(outcome.err, "76 No se encontró la ruta de acceso\n");
+}
+
+TEST_F(TerminalRun, EmptyFolderIsASilentSuccess)
+{
+    write("notas.md", "{md}");
+    const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", folder()});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+}
+
+TEST_F(TerminalRun, WithoutATerminalTheRunNeedsSi)
+{
+    write("a.txt", "{a}");
+    const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", folder()}, "s\n");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("añada --si"), std::string::npos) << outcome.err;
+    EXPECT_EQ(read("a.txt"), "{a}");
+}
+
+TEST_F(TerminalRun, OnATerminalItAsksTheWindowsQuestionAndShowsProgress)
+{
+    write("a.txt", "{a}");
+    write("b.txt", "{b}");
+    const std::vector<std::string> arguments{"--cambiar", "{}", "--por", "<>", folder()};
+
+    const Outcome declined = runOnTerminal(arguments, "");
+    EXPECT_EQ(declined.status, 1);
+    EXPECT_EQ(read("a.txt"), "{a}");
+
+    const Outcome accepted = runOnTerminal(arguments, "s");
+    EXPECT_EQ(accepted.status, 0);
+    EXPECT_NE(accepted.out.find("Todos los scripts contenidos en el\r\ndirectorio actual serán "
+                                "modificados.\r\n\r\n¿Desea continuar? [s/N]"),
+              std::string::npos)
+        << accepted.out;
+    EXPECT_NE(accepted.out.find("2 de 2"), std::string::npos);
+    EXPECT_NE(accepted.out.find("¡Etiquetas modificadas!"), std::string::npos);
+    EXPECT_EQ(read("a.txt"), "<a>");
+    EXPECT_EQ(read("b.txt"), "<b>");
+}
+
+} // namespace
