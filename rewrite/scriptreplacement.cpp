@@ -463,11 +463,21 @@ public:
             return;
         if (!m_file) {
             m_stateFolder = openStateFolder(true);
+            // Locked under a name no start looks at, then renamed: a record is never seen
+            // unlocked while its run lives, so no other start takes it for a dead run's.
             const std::string name = m_token + kRecordSuffix;
-            UniqueFd file(::openat(m_stateFolder.get(), name.c_str(),
+            const std::string unlockedName = m_token + ".nuevo";
+            UniqueFd file(::openat(m_stateFolder.get(), unlockedName.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
-            if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+            if (!file)
                 fail(errno);
+            if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
+                ::renameat(m_stateFolder.get(), unlockedName.c_str(), m_stateFolder.get(),
+                           name.c_str()) != 0) {
+                const int error = errno;
+                ::unlinkat(m_stateFolder.get(), unlockedName.c_str(), 0);
+                fail(error);
+            }
             flushFolderFd(m_stateFolder.get());
             m_file = std::move(file);
         }
