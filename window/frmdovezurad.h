@@ -4,6 +4,11 @@
 #include "folderbrowser.h"
 #include "windowoperations.h"
 
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -15,9 +20,6 @@ class FileList;
 class FolderList;
 class MessageBoxes;
 class QCloseEvent;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
 
 // The program's only window: where the scripts are, the four delimiters, and the button that
 // rewrites the scripts. The rewrite run drives it through WindowOperations.
@@ -61,23 +63,27 @@ private:
     void txtNewCierreIz_KeyPress(int &keyAscii);
     void txtNewCierreDer_KeyPress(int &keyAscii);
 
-    void buildControls(std::unique_ptr<DriveSource> drives, const std::string &startFolder);
+    void placeControls();
     void setUpDelimiterFields();
     void filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message);
-    QWidget *control(Control which) const;
+    QWidget *control(Control which);
 
     MessageBoxes &m_messageBoxes;
     bool m_closing = false;
 
-    // Owned by fraExplorador, as its three lists are.
-    FolderBrowser *m_browser = nullptr;
-    DriveList *m_drive1 = nullptr;
-    FolderList *m_dir1 = nullptr;
-    FileList *m_file1 = nullptr;
-    QLineEdit *m_txtCierreIz = nullptr;
-    QLineEdit *m_txtCierreDer = nullptr;
-    QLineEdit *m_txtNewCierreIz = nullptr;
-    QLineEdit *m_txtNewCierreDer = nullptr;
-    QPushButton *m_cmdCambiar = nullptr;
-    QPlainTextEdit *m_txtScript = nullptr;
+    // Children are declared after their parents, so each goes before the one that holds it.
+    QGroupBox m_fraExplorador{this};
+    // Makes Drive1, Dir1 and File1 inside fraExplorador.
+    FolderBrowser m_browser;
+    QGroupBox m_fraGenerar{this};
+    QLabel m_label1{&m_fraGenerar};
+    QLineEdit m_txtCierreIz{&m_fraGenerar};
+    QLabel m_label7{&m_fraGenerar};
+    QLineEdit m_txtCierreDer{&m_fraGenerar};
+    QLabel m_label2{&m_fraGenerar};
+    QLineEdit m_txtNewCierreIz{&m_fraGenerar};
+    QLabel m_label3{&m_fraGenerar};
+    QLineEdit m_txtNewCierreDer{&m_fraGenerar};
+    QPushButton m_cmdCambiar{&m_fraGenerar};
+    QPlainTextEdit m_txtScript{this};
 };
