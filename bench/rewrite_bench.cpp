@@ -102,6 +102,8 @@ public:
         m_lastMessage = prompt;
         return MessageAnswer::Ok;
     }
+    void freezeFileList() override {}
+    void thawFileList() override {}
     void handlePendingEvents() override {}
     bool isClosing() override { return false; }
 

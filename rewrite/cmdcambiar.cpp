@@ -73,6 +73,7 @@ bool rewriteAll(WindowOperations &window)
 {
     for (Control control : kLockedSet)
         window.setEnabled(control, false);
+    window.freezeFileList();
 
     FolderFlush folderFlush;
     const std::int32_t last = window.fileCount() - 1;
@@ -89,6 +90,8 @@ bool rewriteAll(WindowOperations &window)
 
     for (Control control : kUnlockedAfterRun)
         window.setEnabled(control, true);
+    // A failed run leaves Dir1 locked, so the list has nothing to catch up with until then.
+    window.thawFileList();
     return true;
 }
 
@@ -96,9 +99,6 @@ bool rewriteAll(WindowOperations &window)
 
 void cmdCambiar_Click(WindowOperations &window)
 {
-    if (window.m_runUnderWay)
-        return;
-
     if (window.fileCount() <= 0)
         return;
 
@@ -113,13 +113,6 @@ void cmdCambiar_Click(WindowOperations &window)
     if (window.messageBox(kConfirmation, MessageStyle::YesNoCancelWarning, "Advertencia") !=
         MessageAnswer::Yes)
         return;
-
-    window.m_runUnderWay = true;
-    struct RunFlag
-    {
-        bool &flag;
-        ~RunFlag() { flag = false; }
-    } runFlag{window.m_runUnderWay};
 
     std::optional<FileError> failure;
     try {

@@ -49,12 +49,10 @@ public:
     virtual void setFocus(Control field) = 0;
     // An empty title shows the application title. Returns the button pressed.
     virtual int messageBox(const std::string &prompt, int style, const std::string &title) = 0;
+    // Keeps File1's entries as they are, so that the run walks the very list it counted; what
+    // changes in the folder meanwhile shows once the list thaws.
+    virtual void freezeFileList() = 0;
+    virtual void thawFileList() = 0;
     virtual void handlePendingEvents() = 0;
     virtual bool isClosing() = 0;
-
-private:
-    // Set while a run is under way, so that a click handled between two scripts starts no
-    // second run inside the first.
-    bool m_runUnderWay = false;
-    friend void cmdCambiar_Click(WindowOperations &window);
 };

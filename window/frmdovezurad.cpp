@@ -113,15 +113,7 @@ frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSour
 
     placeControls();
     setUpDelimiterFields();
-    connect(&m_cmdCambiar, &QPushButton::clicked, this, [this] {
-        try {
-            cmdCambiar_Click(*this);
-        } catch (const std::exception &error) {
-            // Nothing of the window can be trusted after a failure the run does not report;
-            // unwinding through Qt's event dispatch is not supported either.
-            qFatal("%s", error.what());
-        }
-    });
+    connect(&m_cmdCambiar, &QPushButton::clicked, this, &frmDovezurad::cmdCambiar_Click);
     Form_Load();
 }
 
@@ -251,85 +243,22 @@ void frmDovezurad::txtNewCierreDer_KeyPress(int &keyAscii)
     filterDelimiterKey(keyAscii, kRightSet, kRightMessage);
 }
 
-QWidget *frmDovezurad::control(Control which)
+void frmDovezurad::cmdCambiar_Click()
 {
-    switch (which) {
-    case Control::Dir1:
-        return m_browser.dir1();
-    case Control::File1:
-        return m_browser.file1();
-    case Control::Drive1:
-        return m_browser.drive1();
-    case Control::txtCierreIz:
-        return &m_txtCierreIz;
-    case Control::txtCierreDer:
-        return &m_txtCierreDer;
-    case Control::txtNewCierreIz:
-        return &m_txtNewCierreIz;
-    case Control::txtNewCierreDer:
-        return &m_txtNewCierreDer;
-    }
-    throw std::invalid_argument("unknown control");
-}
-
-std::int32_t frmDovezurad::fileCount()
-{
-    return m_browser.file1()->entryCount();
-}
-
-void frmDovezurad::selectFile(std::int32_t index)
-{
-    m_browser.file1()->selectEntry(index);
-}
-
-std::string frmDovezurad::currentFileName()
-{
-    return m_browser.file1()->currentNativeName();
-}
-
-std::string frmDovezurad::folderPath()
-{
-    return m_browser.dir1()->path();
-}
-
-std::string frmDovezurad::fieldText(Control field)
-{
-    // The fields' validators keep them to one character of an ASCII set, so Latin-1 is exact.
-    return static_cast<QLineEdit *>(control(field))->text().toLatin1().toStdString();
-}
-
-void frmDovezurad::setEnabled(Control which, bool enabled)
-{
-    // The run walks the entries it counted before its first script: a reload in between could
-    // drop the entry it is about to select. The run locks File1 before it counts and unlocks
-    // Dir1 once it is done; a failed run keeps both locked. File1 is display only, never enabled.
-    if (which == Control::File1) {
-        if (!enabled)
-            m_browser.file1()->freeze();
+    if (m_runUnderWay)
         return;
+    m_runUnderWay = true;
+    try {
+        ::cmdCambiar_Click(m_operations);
+    } catch (const std::exception &error) {
+        // Nothing of the window can be trusted after a failure the run does not report;
+        // unwinding through Qt's event dispatch is not supported either.
+        qFatal("%s", error.what());
     }
-    control(which)->setEnabled(enabled);
-    if (which == Control::Dir1 && enabled)
-        m_browser.file1()->unfreeze();
-}
-
-void frmDovezurad::setFocus(Control field)
-{
-    control(field)->setFocus();
-}
-
-int frmDovezurad::messageBox(const std::string &prompt, int style, const std::string &title)
-{
-    return m_messageBoxes.messageBox(this, QString::fromStdString(prompt), style,
-                                     QString::fromStdString(title));
+    m_runUnderWay = false;
 }
 
 void frmDovezurad::handlePendingEvents()
 {
     QCoreApplication::processEvents();
-}
-
-bool frmDovezurad::isClosing()
-{
-    return m_closing;
 }

@@ -4,6 +4,7 @@
 #include "folderlist.h"
 #include "frmdovezurad.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -202,6 +203,40 @@ TEST_F(RewriteRunTest, ClosingTheWindowDuringARunEndsTheProgramBetweenTwoScripts
     EXPECT_TRUE(leftoverTemporaryFiles().isEmpty());
 }
 
+// Clicks the button again while the run handles events between two scripts.
+class ClickedAgainDuringRun final : public frmDovezurad
+{
+public:
+    using frmDovezurad::frmDovezurad;
+
+    void handlePendingEvents() override
+    {
+        if (m_clickAgain)
+            findChild<QAbstractButton *>(QStringLiteral("cmdCambiar"))->click();
+        frmDovezurad::handlePendingEvents();
+    }
+
+    bool m_clickAgain = true;
+};
+
+TEST_F(RewriteRunTest, AClickDuringARunStartsNoSecondRun)
+{
+    writeThreeScripts();
+    ClickedAgainDuringRun window(m_boxes, drive(), root());
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 2U);
+    EXPECT_EQ(m_boxes.shown()[1].prompt, QStringLiteral("¡Etiquetas modificadas!"));
+    EXPECT_EQ(read("b.txt"), "<x>");
+
+    // Once the run is over, a click starts a new one.
+    window.m_clickAgain = false;
+    click(window);
+    EXPECT_EQ(m_boxes.shown().size(), 3U) << "asks for confirmation again";
+}
+
 TEST_F(RewriteRunTest, ARunFromADriveRootReachesEveryScriptShownEvenANonUtf8One)
 {
     // A name copied from an old Windows disk: Latin-1, not valid UTF-8.
@@ -215,8 +250,8 @@ TEST_F(RewriteRunTest, ARunFromADriveRootReachesEveryScriptShownEvenANonUtf8One)
     auto *dir1 = window.findChild<FolderList *>("Dir1");
     dir1->setCurrentRow(0);
     QTest::keyClick(dir1, Qt::Key_Return);
-    ASSERT_EQ(window.folderPath(), root() + "/");
-    ASSERT_EQ(window.fileCount(), 2);
+    ASSERT_EQ(window.operations().folderPath(), root() + "/");
+    ASSERT_EQ(window.operations().fileCount(), 2);
     m_boxes.answerWith(MessageAnswer::Yes);
 
     click(window);
@@ -282,7 +317,7 @@ TEST_F(RewriteRunTest, TheFileListStaysAsTheRunFoundItAndCatchesUpAfterwards)
     for (int row = 0; row < file1->count(); ++row)
         shown << file1->item(row)->text();
     EXPECT_EQ(shown, QStringList({"a.txt", "b.txt", "c.txt", "nuevo.txt"}));
-    EXPECT_EQ(window.fileCount(), 4);
+    EXPECT_EQ(window.operations().fileCount(), 4);
     EXPECT_FALSE(file1->isEnabled());
 }
 
