@@ -125,8 +125,7 @@ void cmdCambiar_Click(WindowOperations &window)
     }
 
     if (failure)
-        window.messageBox(std::to_string(failure->number()) + " " + failure->description(),
-                          MessageStyle::Ok, "");
+        window.messageBox(failure->what(), MessageStyle::Ok, "");
     else
         window.messageBox("¡Etiquetas modificadas!", MessageStyle::Ok, "");
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messagestyle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -14,20 +16,6 @@ enum class Control
     txtNewCierreIz,
     txtNewCierreDer,
 };
-
-// Message box styles and answers, with the values users of the original platform know.
-namespace MessageStyle {
-inline constexpr int Ok = 0;
-inline constexpr int Error = 16;
-inline constexpr int YesNoCancelWarning = 51;
-} // namespace MessageStyle
-
-namespace MessageAnswer {
-inline constexpr int Ok = 1;
-inline constexpr int Cancel = 2;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-} // namespace MessageAnswer
 
 // What the rewrite run needs from the window, so that the run can be driven without one.
 // Texts are UTF-8; file names and folder paths are the platform's own bytes.

@@ -79,12 +79,7 @@ constexpr int kBackspace = 8;
 frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSource> drives,
                            const std::string &startFolder, QWidget *parent)
     : QWidget(parent), m_messageBoxes(messageBoxes),
-      m_browser(
-          std::move(drives),
-          [this](const QString &prompt, int style, const QString &title) {
-              return m_messageBoxes.messageBox(this, prompt, style, title);
-          },
-          &m_fraExplorador, startFolder)
+      m_browser(std::move(drives), messageBoxes, &m_fraExplorador, startFolder)
 {
     setObjectName(QStringLiteral("frmDovezurad"));
     setWindowTitle(QStringLiteral("Dovezurad"));

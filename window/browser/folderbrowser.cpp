@@ -4,7 +4,7 @@
 #include "fileerror.h"
 #include "filelist.h"
 #include "folderlist.h"
-#include "windowoperations.h"
+#include "messageboxes.h"
 
 #include <QWidget>
 
@@ -14,9 +14,9 @@
 #include <stdexcept>
 #include <vector>
 
-FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox,
+FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &messageBoxes,
                              QWidget *parent, const std::string &workingFolder)
-    : QObject(parent), m_source(std::move(source)), m_messageBox(std::move(messageBox))
+    : QObject(parent), m_source(std::move(source)), m_messageBoxes(messageBoxes)
 {
     if (parent == nullptr || !m_source)
         throw std::invalid_argument("the browser needs a parent widget and a drive source");
@@ -64,8 +64,9 @@ void FolderBrowser::Drive1_Change()
         m_strUltimaUnidad = drive;
     } catch (const FileError &error) {
         if (isUnavailable(drive, error)) {
-            m_messageBox(QStringLiteral("El dispositivo aún no está preparado."),
-                         MessageStyle::Error, QStringLiteral("No hay disco en la unidad"));
+            m_messageBoxes.messageBox(
+                m_drive1->window(), QStringLiteral("El dispositivo aún no está preparado."),
+                MessageStyle::Error, QStringLiteral("No hay disco en la unidad"));
             // Runs this handler again for the drive given back.
             m_drive1->selectDriveOf(m_strUltimaUnidad);
         } else {
@@ -106,9 +107,10 @@ void FolderBrowser::openFolder(const QByteArray &nativePath)
 
 void FolderBrowser::reportFailure(const FileError &error)
 {
-    m_messageBox(QString::number(error.number()) + QLatin1Char(':') +
-                     QString::fromStdString(error.description()),
-                 MessageStyle::Ok, QString());
+    m_messageBoxes.messageBox(m_drive1->window(),
+                              QString::number(error.number()) + QLatin1Char(':') +
+                                  QString::fromStdString(error.description()),
+                              MessageStyle::Ok, QString());
 }
 
 bool FolderBrowser::isUnavailable(const std::string &root, const FileError &error) const

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,6 +12,7 @@ class DriveList;
 class FileError;
 class FileList;
 class FolderList;
+class MessageBoxes;
 class QWidget;
 
 // The three chained lists of the script location: Drive1 chooses a drive, Dir1 walks its
@@ -23,12 +23,9 @@ class FolderBrowser : public QObject
     Q_OBJECT
 
 public:
-    // Shows a modal message box; an empty title stands for the application's.
-    using MessageBox = std::function<int(const QString &prompt, int style, const QString &title)>;
-
     // The three lists are made as children of parent, which must not be null; they start on
     // the working folder and its drive.
-    FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox, QWidget *parent,
+    FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &messageBoxes, QWidget *parent,
                   const std::string &workingFolder = currentWorkingFolder());
 
     DriveList *drive1() const { return m_drive1; }
@@ -54,7 +51,7 @@ private:
     bool isUnavailable(const std::string &root, const FileError &error) const;
 
     std::unique_ptr<DriveSource> m_source;
-    MessageBox m_messageBox;
+    MessageBoxes &m_messageBoxes;
     DriveList *m_drive1 = nullptr;
     FolderList *m_dir1 = nullptr;
     FileList *m_file1 = nullptr;
