@@ -1,9 +1,6 @@
 #include "folderbrowser.h"
 
-#include "drivelist.h"
 #include "fileerror.h"
-#include "filelist.h"
-#include "folderlist.h"
 #include "messageboxes.h"
 
 #include <QWidget>
@@ -14,33 +11,40 @@
 #include <stdexcept>
 #include <vector>
 
+namespace {
+
+std::unique_ptr<DriveSource> required(std::unique_ptr<DriveSource> source, QWidget *parent)
+{
+    if (parent == nullptr || !source)
+        throw std::invalid_argument("the browser needs a parent widget and a drive source");
+    return source;
+}
+
+} // namespace
+
 FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &messageBoxes,
                              QWidget *parent, const std::string &workingFolder)
-    : QObject(parent), m_source(std::move(source)), m_messageBoxes(messageBoxes)
+    : m_source(required(std::move(source), parent)), m_messageBoxes(messageBoxes),
+      m_drive1(*m_source, parent), m_dir1(parent), m_file1(parent)
 {
-    if (parent == nullptr || !m_source)
-        throw std::invalid_argument("the browser needs a parent widget and a drive source");
-    m_drive1 = new DriveList(*m_source, parent);
-    m_dir1 = new FolderList(parent);
-    m_file1 = new FileList(parent);
     // The names the window and its tests look the controls up by.
-    m_drive1->setObjectName(QStringLiteral("Drive1"));
-    m_dir1->setObjectName(QStringLiteral("Dir1"));
-    m_file1->setObjectName(QStringLiteral("File1"));
+    m_drive1.setObjectName(QStringLiteral("Drive1"));
+    m_dir1.setObjectName(QStringLiteral("Dir1"));
+    m_file1.setObjectName(QStringLiteral("File1"));
 
     // The lists open on the working folder, as the platform starts them; nothing is reported
     // yet, so a folder that cannot be read just leaves them empty.
-    if (m_drive1->selectDriveOf(workingFolder)) {
-        const std::string root = m_drive1->drive();
-        m_drive1->setCurrentFolder(root, workingFolder);
+    if (m_drive1.selectDriveOf(workingFolder)) {
+        const std::string root = m_drive1.drive();
+        m_drive1.setCurrentFolder(root, workingFolder);
         try {
             moveDir1(root, workingFolder);
         } catch (const FileError &) {
-            m_drive1->setCurrentFolder(root, root);
+            m_drive1.setCurrentFolder(root, root);
         }
     }
-    connect(m_drive1, &DriveList::driveChanged, this, &FolderBrowser::Drive1_Change);
-    connect(m_dir1, &FolderList::openRequested, this, &FolderBrowser::openFolder);
+    connect(&m_drive1, &DriveList::driveChanged, this, &FolderBrowser::Drive1_Change);
+    connect(&m_dir1, &FolderList::openRequested, this, &FolderBrowser::openFolder);
 }
 
 std::string FolderBrowser::currentWorkingFolder()
@@ -56,19 +60,19 @@ std::string FolderBrowser::currentWorkingFolder()
 
 void FolderBrowser::Drive1_Change()
 {
-    const std::string drive = m_drive1->drive();
+    const std::string drive = m_drive1.drive();
     try {
         if (!m_source->isReady(drive))
             throw FileError::deviceUnavailable();
-        moveDir1(drive, m_drive1->currentFolder(drive));
+        moveDir1(drive, m_drive1.currentFolder(drive));
         m_strUltimaUnidad = drive;
     } catch (const FileError &error) {
         if (isUnavailable(drive, error)) {
             m_messageBoxes.messageBox(
-                m_drive1->window(), QStringLiteral("El dispositivo aún no está preparado."),
+                m_drive1.window(), QStringLiteral("El dispositivo aún no está preparado."),
                 MessageStyle::Error, QStringLiteral("No hay disco en la unidad"));
             // Runs this handler again for the drive given back.
-            m_drive1->selectDriveOf(m_strUltimaUnidad);
+            m_drive1.selectDriveOf(m_strUltimaUnidad);
         } else {
             reportFailure(error);
         }
@@ -77,29 +81,29 @@ void FolderBrowser::Drive1_Change()
 
 void FolderBrowser::Dir1_Change()
 {
-    m_file1->setFolder(m_dir1->path());
+    m_file1.setFolder(m_dir1.path());
 }
 
 void FolderBrowser::moveDir1(const std::string &root, const std::string &folder)
 {
-    FolderList::Listing before = m_dir1->listing();
-    m_dir1->setPath(root, folder);
+    FolderList::Listing before = m_dir1.listing();
+    m_dir1.setPath(root, folder);
     try {
         Dir1_Change();
     } catch (...) {
-        m_dir1->restore(std::move(before));
+        m_dir1.restore(std::move(before));
         throw;
     }
-    m_drive1->setCurrentFolder(root, m_dir1->path());
+    m_drive1.setCurrentFolder(root, m_dir1.path());
 }
 
 void FolderBrowser::openFolder(const QByteArray &nativePath)
 {
     const std::string target = nativePath.toStdString();
-    if (target == m_dir1->path())
+    if (target == m_dir1.path())
         return;
     try {
-        moveDir1(m_dir1->root(), target);
+        moveDir1(m_dir1.root(), target);
     } catch (const FileError &error) {
         reportFailure(error);
     }
@@ -107,7 +111,7 @@ void FolderBrowser::openFolder(const QByteArray &nativePath)
 
 void FolderBrowser::reportFailure(const FileError &error)
 {
-    m_messageBoxes.messageBox(m_drive1->window(),
+    m_messageBoxes.messageBox(m_drive1.window(),
                               QString::number(error.number()) + QLatin1Char(':') +
                                   QString::fromStdString(error.description()),
                               MessageStyle::Ok, QString());
