@@ -104,6 +104,8 @@ public:
     }
     void freezeFileList() override {}
     void thawFileList() override {}
+    void showProgress(std::int32_t, std::int32_t, std::uint64_t, std::uint64_t) override {}
+    void endProgress() override {}
     void handlePendingEvents() override {}
     bool isClosing() override { return false; }
 

@@ -76,16 +76,29 @@ bool rewriteAll(WindowOperations &window)
     window.freezeFileList();
 
     FolderFlush folderFlush;
-    const std::int32_t last = window.fileCount() - 1;
+    const std::int32_t count = window.fileCount();
+    const std::int32_t last = count - 1;
     for (std::int32_t index = 0; index <= last; ++index) {
         window.handlePendingEvents();
         if (window.isClosing())
             return false;
         window.selectFile(index);
+        window.showProgress(index + 1, count, 0, 0);
         const std::string folder = window.folderPath();
         folderFlush.touched(folder);
-        ModificarScript(folder, window.currentFileName(), readCierres(window));
+        // A huge script keeps the window alive, and a close abandons it cleanly.
+        const ScriptProgress progress = [&window, index, count](std::uint64_t done,
+                                                                std::uint64_t total) {
+            window.showProgress(index + 1, count, done, total);
+            window.handlePendingEvents();
+            return !window.isClosing();
+        };
+        ModificarScript(folder, window.currentFileName(), readCierres(window), progress);
     }
+    // A close that came during the last script ends the program without a word.
+    window.handlePendingEvents();
+    if (window.isClosing())
+        return false;
     folderFlush.flushNow();
 
     for (Control control : kUnlockedAfterRun)
@@ -116,11 +129,18 @@ void cmdCambiar_Click(WindowOperations &window)
 
     std::optional<FileError> failure;
     try {
-        if (!rewriteAll(window))
+        const bool finished = rewriteAll(window);
+        window.endProgress();
+        if (!finished)
             return;
+    } catch (const RewriteAbandoned &) {
+        window.endProgress();
+        return;
     } catch (const FileError &error) {
+        window.endProgress();
         failure = error;
     } catch (const std::bad_alloc &) {
+        window.endProgress();
         failure = FileError::outOfMemory();
     }
 

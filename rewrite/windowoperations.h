@@ -41,6 +41,14 @@ public:
     // changes in the folder meanwhile shows once the list thaws.
     virtual void freezeFileList() = 0;
     virtual void thawFileList() = 0;
+    // How far the run has come, for the user to see: script (from 1) of count, and inside that
+    // script done of total bytes. Told often; the window shows it at its own pace.
+    virtual void showProgress(std::int32_t script, std::int32_t count, std::uint64_t done,
+                              std::uint64_t total) = 0;
+    // The run is over: the window shows where it ended and drops the progress.
+    virtual void endProgress() = 0;
+    // Lets the window repaint and answer the user; called before every script and now and then
+    // inside one, so the window decides how much to do each time.
     virtual void handlePendingEvents() = 0;
     virtual bool isClosing() = 0;
 };

@@ -10,6 +10,22 @@
 
 #include <stdexcept>
 
+namespace {
+
+// Often enough to look alive, seldom enough that painting costs next to nothing.
+constexpr qint64 kShowEveryMs = 40;
+
+// Dots between thousands, as Spanish users write numbers, whatever the system's locale.
+QString grouped(std::int64_t number)
+{
+    QString digits = QString::number(number);
+    for (qsizetype at = digits.size() - 3; at > 0 && digits[at - 1].isDigit(); at -= 3)
+        digits.insert(at, QLatin1Char('.'));
+    return digits;
+}
+
+} // namespace
+
 WindowRunOperations::WindowRunOperations(frmDovezurad &window, const Controls &controls,
                                          MessageBoxes &messageBoxes)
     : m_window(window), m_controls(controls), m_messageBoxes(messageBoxes)
@@ -57,11 +73,19 @@ std::int32_t WindowRunOperations::fileCount()
 
 void WindowRunOperations::selectFile(std::int32_t index)
 {
-    m_controls.file1.selectEntry(index);
+    if (!m_controls.file1.isFrozen()) {
+        m_controls.file1.selectEntry(index);
+        return;
+    }
+    if (index < 0 || index >= m_controls.file1.entryCount())
+        throw std::out_of_range("no such entry in the file list");
+    m_selected = index;
 }
 
 std::string WindowRunOperations::currentFileName()
 {
+    if (m_selected >= 0)
+        return m_controls.file1.nativeName(m_selected);
     return m_controls.file1.currentNativeName();
 }
 
@@ -105,9 +129,49 @@ void WindowRunOperations::thawFileList()
     m_controls.file1.unfreeze();
 }
 
+void WindowRunOperations::showProgress(std::int32_t script, std::int32_t count, std::uint64_t done,
+                                       std::uint64_t total)
+{
+    m_script = script;
+    m_count = count;
+    m_done = done;
+    m_total = total;
+}
+
+void WindowRunOperations::endProgress()
+{
+    m_count = 0;
+    showRunState();
+    m_selected = -1;
+    m_sinceShown.invalidate();
+}
+
 void WindowRunOperations::handlePendingEvents()
 {
+    if (!m_sinceShown.isValid() || m_sinceShown.elapsed() >= kShowEveryMs) {
+        showRunState();
+        m_sinceShown.start();
+    }
     m_window.handlePendingEvents();
+}
+
+void WindowRunOperations::showRunState()
+{
+    if (m_selected >= 0 && m_controls.file1.currentRow() != m_selected)
+        m_controls.file1.selectEntry(m_selected);
+    const QString title = m_count > 0 ? progressTitle(m_script, m_count, m_done, m_total)
+                                      : QStringLiteral("Dovezurad");
+    if (m_window.windowTitle() != title)
+        m_window.setWindowTitle(title);
+}
+
+QString WindowRunOperations::progressTitle(std::int32_t script, std::int32_t count,
+                                           std::uint64_t done, std::uint64_t total)
+{
+    QString title = QStringLiteral("Dovezurad — %1 de %2").arg(grouped(script), grouped(count));
+    if (total > 0 && done < total)
+        title += QStringLiteral(" (%1 %)").arg(done * 100 / total);
+    return title;
 }
 
 bool WindowRunOperations::isClosing()

@@ -2,6 +2,9 @@
 
 #include "windowoperations.h"
 
+#include <QElapsedTimer>
+#include <QString>
+
 class DriveList;
 class FileList;
 class FolderList;
@@ -37,14 +40,32 @@ public:
     int messageBox(const std::string &prompt, int style, const std::string &title) override;
     void freezeFileList() override;
     void thawFileList() override;
+    void showProgress(std::int32_t script, std::int32_t count, std::uint64_t done,
+                      std::uint64_t total) override;
+    void endProgress() override;
     void handlePendingEvents() override;
     bool isClosing() override;
 
+    // "Dovezurad — 1.234 de 20.000", with the script's percentage while it is part done.
+    static QString progressTitle(std::int32_t script, std::int32_t count, std::uint64_t done,
+                                 std::uint64_t total);
+
 private:
+    void showRunState();
+
     QWidget &control(Control which) const;
     QLineEdit &field(Control which) const;
 
     frmDovezurad &m_window;
     Controls m_controls;
     MessageBoxes &m_messageBoxes;
+
+    // While the run holds File1 its selection and the title follow at the window's pace, not
+    // at every script: a repaint per script would cost more than the script itself.
+    std::int32_t m_selected = -1;
+    std::int32_t m_script = 0;
+    std::int32_t m_count = 0;
+    std::uint64_t m_done = 0;
+    std::uint64_t m_total = 0;
+    QElapsedTimer m_sinceShown;
 };
