@@ -100,6 +100,8 @@ frmDovezurad::frmDovezurad(MessageBoxes &messageBoxes, std::unique_ptr<DriveSour
     m_txtNewCierreIz.setText(QStringLiteral("<"));
     m_txtNewCierreDer.setText(QStringLiteral(">"));
     m_cmdCambiar.setText(QStringLiteral("Cambiar Etiquetas"));
+    // Enter presses the focused button, as Space does.
+    m_cmdCambiar.setAutoDefault(true);
 
     // The file list only shows what the run will rewrite; the working buffer is never seen.
     m_browser.file1()->setEnabled(false);

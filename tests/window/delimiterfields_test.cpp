@@ -126,6 +126,15 @@ TEST_P(DelimiterFieldTest, RefusesControlKeysSoKeyboardPastingIsBlocked)
     beeps = m_boxes.beeps();
     QTest::keyClick(m_field, Qt::Key_Escape);
     expectRefused(before, beeps);
+
+    // The older keys for copy, paste and cut go through the same filter.
+    for (const auto &[key, modifier] : {std::pair{Qt::Key_Insert, Qt::ControlModifier},
+                                        std::pair{Qt::Key_Insert, Qt::ShiftModifier},
+                                        std::pair{Qt::Key_Delete, Qt::ShiftModifier}}) {
+        beeps = m_boxes.beeps();
+        QTest::keyClick(m_field, key, modifier);
+        expectRefused(before, beeps);
+    }
 }
 
 TEST_P(DelimiterFieldTest, BackspaceAndDeleteEmptyTheFieldWithoutAWord)
