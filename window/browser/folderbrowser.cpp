@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,27 @@ std::unique_ptr<DriveSource> required(std::unique_ptr<DriveSource> source, QWidg
     if (parent == nullptr || !source)
         throw std::invalid_argument("the browser needs a parent widget and a drive source");
     return source;
+}
+
+// Only a folder that is not there any more gives way; any other fault is the user's to see.
+bool isGone(const std::string &path)
+{
+    struct stat status = {};
+    return ::stat(path.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+// The drive's remembered folder may have been deleted since; going back to it would fail every
+// time and keep the user off the drive, so the nearest folder above it that is still there
+// stands in for it. The root itself is never replaced: a root that is gone is reported.
+std::string nearestExistingFolder(const std::string &root, std::string folder)
+{
+    while (folder.size() > root.size() && isGone(folder)) {
+        const std::size_t slash = folder.find_last_of('/');
+        if (slash == std::string::npos || slash < root.size())
+            return root;
+        folder.erase(slash == 0 ? 1 : slash);
+    }
+    return folder;
 }
 
 } // namespace
@@ -64,7 +86,7 @@ void FolderBrowser::Drive1_Change()
     try {
         if (!m_source->isReady(drive))
             throw FileError::deviceUnavailable();
-        moveDir1(drive, m_drive1.currentFolder(drive));
+        moveDir1(drive, nearestExistingFolder(drive, m_drive1.currentFolder(drive)));
         m_strUltimaUnidad = drive;
     } catch (const FileError &error) {
         if (isUnavailable(drive, error)) {

@@ -2,6 +2,7 @@
 
 #include "drivelist.h"
 #include "fakemessageboxes.h"
+#include "fileerror.h"
 #include "filelist.h"
 #include "folderbrowser.h"
 #include "folderlist.h"
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -148,6 +150,27 @@ TEST_F(FolderBrowserTest, OpeningAFolderMovesTheFilesAndTheDrivesCurrentFolder)
     EXPECT_TRUE(messages().empty());
 }
 
+TEST_F(FolderBrowserTest, ADrivesDeletedFolderGivesWayToTheNearestFolderAboveIt)
+{
+    m_place.folder("C/uno/dos");
+    start();
+    pick(m_c);
+    dir1().setCurrentRow(dir1().count() - 1); // "uno"
+    QTest::keyClick(&dir1(), Qt::Key_Return);
+    dir1().setCurrentRow(dir1().count() - 1); // "dos"
+    QTest::keyClick(&dir1(), Qt::Key_Return);
+    ASSERT_EQ(dir1().path(), m_c + "/uno/dos");
+    pick(m_b);
+
+    std::filesystem::remove_all(m_c + "/uno/dos");
+    pick(m_c);
+
+    EXPECT_EQ(dir1().path(), m_c + "/uno");
+    EXPECT_EQ(drive1().drive(), m_c);
+    EXPECT_EQ(m_browser->strUltimaUnidad(), m_c);
+    EXPECT_TRUE(messages().empty());
+}
+
 TEST_F(FolderBrowserTest, AVanishedDriveIsReportedAndTheLastGoodDriveComesBack)
 {
     start();
@@ -190,12 +213,18 @@ TEST_F(FolderBrowserTest, AnyOtherFailureIsReportedAndTheListsStayWhereTheyWere)
 {
     start();
     pick(m_c);
+    // A folder that is there but cannot be entered: a link that leads back to itself.
     std::filesystem::remove_all(m_b + "/work");
+    std::filesystem::create_directory_symlink(m_b + "/work", m_b + "/work");
     const std::vector<QString> foldersBefore = folderRows(dir1());
 
     pick(m_b);
 
-    EXPECT_EQ(messages(), std::vector<Message>{kPathNotFound});
+    const FileError loop = FileError::fromErrno(ELOOP);
+    const Message expected{QString::number(loop.number()) + QLatin1Char(':') +
+                               QString::fromStdString(loop.description()),
+                           0, QString()};
+    EXPECT_EQ(messages(), std::vector<Message>{expected});
     EXPECT_EQ(drive1().drive(), m_b) << "the drive list keeps the drive that failed";
     EXPECT_EQ(dir1().path(), m_c + "/");
     EXPECT_EQ(folderRows(dir1()), foldersBefore);
