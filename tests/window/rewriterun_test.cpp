@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -154,6 +156,67 @@ TEST_F(RewriteRunTest, AnEmptyFieldIsReportedAndGetsTheFocus)
     EXPECT_EQ(m_boxes.shown()[0].prompt, QStringLiteral("Debe configurar todo"));
     EXPECT_EQ(QApplication::focusWidget(), field);
     EXPECT_EQ(read("b.txt"), "{x}");
+}
+
+TEST_F(RewriteRunTest, AFailedRunKeepsTheSevenControlsLockedAndTheButtonStillWorks)
+{
+    write("a.txt", "{a}");
+    write("b.txt", "{b}");
+    ::chmod((root() + "/b.txt").c_str(), 0444);
+    frmDovezurad window(m_boxes, drive(), root());
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 2U);
+    EXPECT_TRUE(m_boxes.shown()[1].prompt.startsWith(QStringLiteral("75 ")))
+        << m_boxes.shown()[1].prompt.toStdString();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Dovezurad"));
+    for (const char *name : {"Dir1", "File1", "Drive1", "txtCierreIz", "txtCierreDer",
+                             "txtNewCierreIz", "txtNewCierreDer"})
+        EXPECT_FALSE(window.findChild<QWidget *>(QString::fromLatin1(name))->isEnabled()) << name;
+    EXPECT_EQ(window.findChild<QListWidget *>("File1")->currentRow(), 1) << "where it failed";
+
+    m_boxes.answerWith(MessageAnswer::No);
+    click(window);
+    ASSERT_EQ(m_boxes.shown().size(), 3U);
+    EXPECT_EQ(m_boxes.shown()[2].prompt, kConfirmation);
+}
+
+TEST_F(RewriteRunTest, AFieldEmptiedByCuttingCountsAsEmpty)
+{
+    writeThreeScripts();
+    frmDovezurad window(m_boxes, drive(), root());
+    auto *field = window.findChild<QLineEdit *>("txtCierreDer");
+    field->selectAll();
+    field->cut();
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 1U);
+    EXPECT_EQ(m_boxes.shown()[0].prompt, QStringLiteral("Debe configurar todo"));
+    EXPECT_EQ(read("b.txt"), "{x}");
+}
+
+TEST_F(RewriteRunTest, AFolderWithoutScriptsShowsNothingAndEnterOnTheButtonPressesIt)
+{
+    write("notas.md", "{x}");
+    frmDovezurad window(m_boxes, drive(), root());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto *button = window.findChild<QPushButton *>("cmdCambiar");
+
+    click(window);
+    EXPECT_TRUE(m_boxes.shown().empty());
+
+    write("a.txt", "{a}");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.operations().fileCount() == 1; }, 20000));
+    button->setFocus();
+    m_boxes.answerWith(MessageAnswer::No);
+    QTest::keyClick(button, Qt::Key_Return);
+    ASSERT_EQ(m_boxes.shown().size(), 1U);
+    EXPECT_EQ(m_boxes.shown()[0].prompt, kConfirmation);
 }
 
 // Closes itself the way a user's click on the close button would arrive: as an event handled
