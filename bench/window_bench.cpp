@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -92,6 +93,12 @@ void setFields(frmDovezurad &window, const Cierres &cierres)
             ->setText(QString::fromLatin1(text.c_str()));
 }
 
+// Processor time of the whole process, all threads, in seconds: the disk's waits left out.
+double cpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
 double coreSeconds(const fs::path &folder, const std::vector<std::string> &names,
                    const Cierres &cierres)
 {
@@ -132,8 +139,8 @@ int main(int argc, char *argv[])
     if (counts.empty())
         counts = {2000, 20000, 40000};
 
-    std::printf("%8s %12s %12s %14s %14s %7s\n", "scripts", "core s", "window s", "core scr/s",
-                "window scr/s", "ratio");
+    std::printf("%8s %9s %9s %11s %11s %6s %10s %10s\n", "scripts", "core s", "window s",
+                "core scr/s", "window scr/s", "ratio", "core cpu", "window cpu");
     for (const int count : counts) {
         const fs::path folder = scriptFolder(count);
         const std::vector<std::string> names = scriptNames(count);
@@ -145,12 +152,18 @@ int main(int argc, char *argv[])
         // same size; core and window take turns so that both see the same disk.
         double core = 0;
         double through = 0;
+        double coreCpu = 0;
+        double windowCpu = 0;
         const char *roundsText = std::getenv("DOVEZURAD_BENCH_ROUNDS");
         const int kRounds = roundsText ? std::max(1, std::atoi(roundsText)) : 2;
         bool failed = false;
         for (int round = 0; round < kRounds && !failed; ++round) {
+            double cpuBefore = cpuSeconds();
             core += coreSeconds(folder, names, kForward);
+            coreCpu += cpuSeconds() - cpuBefore;
+            cpuBefore = cpuSeconds();
             const std::optional<double> run = windowSeconds(window, boxes, kBackward);
+            windowCpu += cpuSeconds() - cpuBefore;
             failed = !run;
             through += run.value_or(0);
         }
@@ -158,8 +171,9 @@ int main(int argc, char *argv[])
             return 1;
         core /= kRounds;
         through /= kRounds;
-        std::printf("%8d %12.2f %12.2f %14.0f %14.0f %7.2f\n", count, core, through, count / core,
-                    count / through, through / core);
+        std::printf("%8d %9.2f %9.2f %11.0f %11.0f %6.2f %10.2f %10.2f\n", count, core, through,
+                    count / core, count / through, through / core, coreCpu / kRounds,
+                    windowCpu / kRounds);
         std::fflush(stdout);
     }
     return 0;
