@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the rewrite benchmarks, then times the same work done by dd, tr and sed in the same
-# sitting, on the same files. Usage: bench/compare.sh [work folder]
+# Runs the rewrite benchmarks and the run through the window, then times the same work done by
+# dd, tr and sed in the same sitting, on the same files. Usage: bench/compare.sh [work folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,11 +8,14 @@ export DOVEZURAD_BENCH_DIR=${1:-/var/tmp/dovezurad-bench}
 mkdir -p "$DOVEZURAD_BENCH_DIR"
 
 bash scripts/build.sh build/bench -DCMAKE_BUILD_TYPE=Release -DDOVEZURAD_BENCH=ON \
-    -DDOVEZURAD_TESTS=OFF -DDOVEZURAD_WINDOW=OFF >/dev/null
+    -DDOVEZURAD_TESTS=OFF -DDOVEZURAD_WINDOW=ON >/dev/null
 
 build/bench/bench/rewrite_bench --benchmark_filter='rewriteLargeScript/1024'
 build/bench/bench/rewrite_bench --benchmark_filter='rewriteLargeScript/2048'
 build/bench/bench/rewrite_bench --benchmark_filter='rewriteManyScripts'
+echo
+echo "The run through the window (offscreen), against the core alone:"
+QT_QPA_PLATFORM=offscreen build/bench/bench/window_bench 2000 20000 40000
 
 large="$DOVEZURAD_BENCH_DIR/large/script-1024MiB.txt"
 many="$DOVEZURAD_BENCH_DIR/many-20000"
@@ -34,3 +37,8 @@ sed -i 'y/<>/{}/' "$large"
 printf "sed -i 'y/{}/<>/', 20000 files: "
 { time sed -i 'y/{}/<>/' "$many"/*.txt; } 2>&1
 sed -i 'y/<>/{}/' "$many"/*.txt
+for count in 2000 20000 40000; do
+    printf "sed -i 'y/{}/<>/', %5d files of the window run: " "$count"
+    { time sed -i 'y/{}/<>/' "$DOVEZURAD_BENCH_DIR/window-$count"/*.txt; } 2>&1
+    sed -i 'y/<>/{}/' "$DOVEZURAD_BENCH_DIR/window-$count"/*.txt
+done

@@ -103,6 +103,10 @@ public:
         m_lastMessage = prompt;
         return MessageAnswer::Ok;
     }
+    void freezeFileList() override {}
+    void thawFileList() override {}
+    void showProgress(std::int32_t, std::int32_t, std::uint64_t, std::uint64_t) override {}
+    void endProgress() override {}
     void handlePendingEvents() override {}
     bool isClosing() override { return false; }
 

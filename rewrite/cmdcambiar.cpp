@@ -39,20 +39,36 @@ bool rewriteAll(WindowOperations &window)
 {
     for (Control control : kLockedSet)
         window.setEnabled(control, false);
+    window.freezeFileList();
 
     RewriteRun run(RewriteRun::Flushes::Batched);
-    const std::int32_t last = window.fileCount() - 1;
+    const std::int32_t count = window.fileCount();
+    const std::int32_t last = count - 1;
     for (std::int32_t index = 0; index <= last; ++index) {
         window.handlePendingEvents();
         if (window.isClosing())
             return false;
         window.selectFile(index);
-        run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window));
+        window.showProgress(index + 1, count, 0, 0);
+        // A huge script keeps the window alive, and a close abandons it cleanly.
+        const ScriptProgress progress = [&window, index, count](std::uint64_t done,
+                                                                std::uint64_t total) {
+            window.showProgress(index + 1, count, done, total);
+            window.handlePendingEvents();
+            return !window.isClosing();
+        };
+        run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window), progress);
     }
+    // A close that came during the last script ends the program without a word.
+    window.handlePendingEvents();
+    if (window.isClosing())
+        return false;
     run.finish();
 
     for (Control control : kUnlockedAfterRun)
         window.setEnabled(control, true);
+    // A failed run leaves Dir1 locked, so the list has nothing to catch up with until then.
+    window.thawFileList();
     return true;
 }
 
@@ -60,9 +76,6 @@ bool rewriteAll(WindowOperations &window)
 
 std::optional<FileError> cmdCambiar_Click(WindowOperations &window)
 {
-    if (window.m_runUnderWay)
-        return std::nullopt;
-
     if (window.fileCount() <= 0)
         return std::nullopt;
 
@@ -78,26 +91,25 @@ std::optional<FileError> cmdCambiar_Click(WindowOperations &window)
         MessageAnswer::Yes)
         return std::nullopt;
 
-    window.m_runUnderWay = true;
-    struct RunFlag
-    {
-        bool &flag;
-        ~RunFlag() { flag = false; }
-    } runFlag{window.m_runUnderWay};
-
     std::optional<FileError> failure;
     try {
-        if (!rewriteAll(window))
+        const bool finished = rewriteAll(window);
+        window.endProgress();
+        if (!finished)
             return std::nullopt;
+    } catch (const RewriteAbandoned &) {
+        window.endProgress();
+        return std::nullopt;
     } catch (const FileError &error) {
+        window.endProgress();
         failure = error;
     } catch (const std::bad_alloc &) {
+        window.endProgress();
         failure = FileError::outOfMemory();
     }
 
     if (failure)
-        window.messageBox(std::to_string(failure->number()) + " " + failure->description(),
-                          MessageStyle::Ok, "");
+        window.messageBox(failure->what(), MessageStyle::Ok, "");
     else
         window.messageBox("¡Etiquetas modificadas!", MessageStyle::Ok, "");
     return failure;

@@ -5,6 +5,7 @@
 
 #include <optional>
 
-// The rewrite run: what the "Cambiar Etiquetas" button does. Returns the failure it reported,
-// for a caller that passes its number on as an exit status; the window has shown it already.
+// The rewrite run: what the "Cambiar Etiquetas" button does. A click that comes while a run is
+// under way is the caller's to ignore. Returns the failure it reported, for a caller that passes
+// its number on as an exit status; the window has shown it already.
 std::optional<FileError> cmdCambiar_Click(WindowOperations &window);

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <string>
+#include "messagestyle.h"
 
-class FileError;
+#include <cstdint>
+#include <string>
 
 // The controls of the main window that the rewrite run reads, locks and unlocks.
 enum class Control
@@ -17,20 +16,6 @@ enum class Control
     txtNewCierreIz,
     txtNewCierreDer,
 };
-
-// Message box styles and answers, with the values users of the original platform know.
-namespace MessageStyle {
-inline constexpr int Ok = 0;
-inline constexpr int Error = 16;
-inline constexpr int YesNoCancelWarning = 51;
-} // namespace MessageStyle
-
-namespace MessageAnswer {
-inline constexpr int Ok = 1;
-inline constexpr int Cancel = 2;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-} // namespace MessageAnswer
 
 // What the rewrite run needs from the window, so that the run can be driven without one.
 // Texts are UTF-8; file names and folder paths are the platform's own bytes.
@@ -52,12 +37,18 @@ public:
     virtual void setFocus(Control field) = 0;
     // An empty title shows the application title. Returns the button pressed.
     virtual int messageBox(const std::string &prompt, int style, const std::string &title) = 0;
+    // Keeps File1's entries as they are, so that the run walks the very list it counted; what
+    // changes in the folder meanwhile shows once the list thaws.
+    virtual void freezeFileList() = 0;
+    virtual void thawFileList() = 0;
+    // How far the run has come, for the user to see: script (from 1) of count, and inside that
+    // script done of total bytes. Told often; the window shows it at its own pace.
+    virtual void showProgress(std::int32_t script, std::int32_t count, std::uint64_t done,
+                              std::uint64_t total) = 0;
+    // The run is over: the window shows where it ended and drops the progress.
+    virtual void endProgress() = 0;
+    // Lets the window repaint and answer the user; called before every script and now and then
+    // inside one, so the window decides how much to do each time.
     virtual void handlePendingEvents() = 0;
     virtual bool isClosing() = 0;
-
-private:
-    // Set while a run is under way, so that a click handled between two scripts starts no
-    // second run inside the first.
-    bool m_runUnderWay = false;
-    friend std::optional<FileError> cmdCambiar_Click(WindowOperations &window);
 };

@@ -36,10 +36,6 @@ public:
         if (index < 0 || index >= fileCount())
             throw std::out_of_range("no such script");
         m_current = static_cast<std::size_t>(index);
-        if (m_streams.errIsTerminal) {
-            m_streams.err << '\r' << index + 1 << " de " << fileCount() << std::flush;
-            m_progressShown = true;
-        }
     }
 
     std::string currentFileName() override { return m_current ? m_scripts[*m_current] : ""; }
@@ -77,6 +73,21 @@ public:
         return MessageAnswer::Ok;
     }
 
+    // The list is read once, before the run; nothing changes it meanwhile.
+    void freezeFileList() override {}
+    void thawFileList() override {}
+
+    void showProgress(std::int32_t script, std::int32_t count, std::uint64_t,
+                      std::uint64_t) override
+    {
+        if (!m_streams.errIsTerminal || script == m_shownScript)
+            return;
+        m_streams.err << '\r' << script << " de " << count << std::flush;
+        m_shownScript = script;
+        m_progressShown = true;
+    }
+
+    void endProgress() override {}
     void handlePendingEvents() override {}
     bool isClosing() override { return false; }
 
@@ -120,6 +131,7 @@ private:
     std::optional<std::size_t> m_current;
     std::string m_lastMessage;
     bool m_progressShown = false;
+    std::int32_t m_shownScript = 0;
     bool m_refusedWithoutTerminal = false;
 };
 

@@ -2,8 +2,13 @@
 
 #include "drivesource.h"
 #include "folderbrowser.h"
-#include "windowoperations.h"
+#include "windowrunoperations.h"
 
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -15,13 +20,10 @@ class FileList;
 class FolderList;
 class MessageBoxes;
 class QCloseEvent;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
 
 // The program's only window: where the scripts are, the four delimiters, and the button that
-// rewrites the scripts. The rewrite run drives it through WindowOperations.
-class frmDovezurad : public QWidget, public WindowOperations
+// rewrites the scripts. The rewrite run drives it through operations().
+class frmDovezurad : public QWidget
 {
     Q_OBJECT
 
@@ -37,18 +39,13 @@ public:
     // The last drive chosen without failure, native bytes.
     const std::string &strUltimaUnidad() const;
 
-    std::int32_t fileCount() override;
-    void selectFile(std::int32_t index) override;
-    std::string currentFileName() override;
-    std::string folderPath() override;
-    std::string fieldText(Control field) override;
-    using QWidget::setEnabled;
-    void setEnabled(Control control, bool enabled) override;
-    using QWidget::setFocus;
-    void setFocus(Control field) override;
-    int messageBox(const std::string &prompt, int style, const std::string &title) override;
-    void handlePendingEvents() override;
-    bool isClosing() override;
+    // What the rewrite run reads and drives.
+    WindowOperations &operations() { return m_operations; }
+
+    // Lets the window repaint and answer the user in the middle of a run.
+    virtual void handlePendingEvents();
+    // The user closed the window: a run under way starts nothing more.
+    bool isClosing() const { return m_closing; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -61,25 +58,36 @@ private:
     void txtNewCierreIz_KeyPress(int &keyAscii);
     void txtNewCierreDer_KeyPress(int &keyAscii);
 
-    void buildControls(std::unique_ptr<DriveSource> drives, const std::string &startFolder);
+    void placeControls();
+    void cmdCambiar_Click();
     void setUpDelimiterFields();
     void filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message);
-    QWidget *control(Control which) const;
     // Accessible names and descriptions, and the labels tied to their fields.
     void describeForScreenReaders();
 
     MessageBoxes &m_messageBoxes;
     bool m_closing = false;
+    // A click handled between two scripts starts no second run inside the first.
+    bool m_runUnderWay = false;
 
-    // Owned by fraExplorador, as its three lists are.
-    FolderBrowser *m_browser = nullptr;
-    DriveList *m_drive1 = nullptr;
-    FolderList *m_dir1 = nullptr;
-    FileList *m_file1 = nullptr;
-    QLineEdit *m_txtCierreIz = nullptr;
-    QLineEdit *m_txtCierreDer = nullptr;
-    QLineEdit *m_txtNewCierreIz = nullptr;
-    QLineEdit *m_txtNewCierreDer = nullptr;
-    QPushButton *m_cmdCambiar = nullptr;
-    QPlainTextEdit *m_txtScript = nullptr;
+    // Children are declared after their parents, so each goes before the one that holds it.
+    QGroupBox m_fraExplorador{this};
+    // Makes Drive1, Dir1 and File1 inside fraExplorador.
+    FolderBrowser m_browser;
+    QGroupBox m_fraGenerar{this};
+    QLabel m_label1{&m_fraGenerar};
+    QLineEdit m_txtCierreIz{&m_fraGenerar};
+    QLabel m_label7{&m_fraGenerar};
+    QLineEdit m_txtCierreDer{&m_fraGenerar};
+    QLabel m_label2{&m_fraGenerar};
+    QLineEdit m_txtNewCierreIz{&m_fraGenerar};
+    QLabel m_label3{&m_fraGenerar};
+    QLineEdit m_txtNewCierreDer{&m_fraGenerar};
+    QPushButton m_cmdCambiar{&m_fraGenerar};
+    QPlainTextEdit m_txtScript{this};
+    WindowRunOperations m_operations{*this,
+                                     {*m_browser.drive1(), *m_browser.dir1(), *m_browser.file1(),
+                                      m_txtCierreIz, m_txtCierreDer, m_txtNewCierreIz,
+                                      m_txtNewCierreDer},
+                                     m_messageBoxes};
 };

@@ -23,6 +23,15 @@ int KeyPressFilter::characterCode(const QKeyEvent &event)
     default:
         break;
     }
+    // The older copy, paste and cut keys do what Ctrl+C, Ctrl+V and Ctrl+X do, so the filter
+    // sees them as those.
+    const Qt::KeyboardModifiers held = event.modifiers();
+    if (key == Qt::Key_Insert && held.testFlag(Qt::ControlModifier))
+        return 'C' - '@';
+    if (key == Qt::Key_Insert && held.testFlag(Qt::ShiftModifier))
+        return 'V' - '@';
+    if (key == Qt::Key_Delete && held.testFlag(Qt::ShiftModifier))
+        return 'X' - '@';
     // Tab, Delete, arrows and the like move or edit: even where the platform gives them a
     // text ("\t", DEL), they type nothing.
     if (key >= Qt::Key_Escape && key < Qt::Key_unknown)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "messagestyle.h"
+
 #include <QString>
 
 class QWidget;
@@ -20,6 +22,3 @@ public:
                            const QString &title) = 0;
     virtual void beep() = 0;
 };
-
-// Shows a modal box for the style and waits for the user's answer.
-int showMessageBox(QWidget *parent, const QString &prompt, int style, const QString &title);

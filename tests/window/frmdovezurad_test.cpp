@@ -217,8 +217,9 @@ TEST(WindowFolder, ListsTheStartFolderAndItsTxtScriptsOnly)
     for (int row = 0; row < file1->count(); ++row)
         listed << file1->item(row)->text();
     EXPECT_EQ(listed, QStringList({"A.TXT", "b.txt", "c.Txt"}));
-    EXPECT_EQ(window.fileCount(), 3);
-    EXPECT_EQ(window.folderPath(), QFile::encodeName(dir.absolutePath()).toStdString());
+    EXPECT_EQ(window.operations().fileCount(), 3);
+    EXPECT_EQ(window.operations().folderPath(),
+              QFile::encodeName(dir.absolutePath()).toStdString());
     EXPECT_EQ(window.findChild<QComboBox *>("Drive1")->currentText(), QStringLiteral("/"));
     const auto *dir1 = window.findChild<QListWidget *>("Dir1");
     EXPECT_EQ(dir1->item(0)->text(), QStringLiteral("/"));
@@ -227,8 +228,8 @@ TEST(WindowFolder, ListsTheStartFolderAndItsTxtScriptsOnly)
     EXPECT_EQ(dir1->currentRow(), dir1->count() - 2);
     EXPECT_EQ(dir1->item(dir1->count() - 1)->text(), QStringLiteral("folder.txt"));
 
-    window.selectFile(1);
-    EXPECT_EQ(window.currentFileName(), "b.txt");
+    window.operations().selectFile(1);
+    EXPECT_EQ(window.operations().currentFileName(), "b.txt");
 }
 
 TEST(WindowFolder, SelectingAFileScrollsItIntoView)
@@ -246,7 +247,7 @@ TEST(WindowFolder, SelectingAFileScrollsItIntoView)
     const auto *file1 = window.findChild<QListWidget *>("File1");
 
     for (int index : {45, 3, 30}) {
-        window.selectFile(index);
+        window.operations().selectFile(index);
         EXPECT_EQ(file1->currentRow(), index);
         const QRect shown = file1->visualItemRect(file1->item(index));
         EXPECT_TRUE(file1->viewport()->rect().contains(shown)) << index;
@@ -305,7 +306,7 @@ TEST_F(WindowDrives, PickingAVanishedDriveShowsTheMessageAndGoesBackToTheLastGoo
     open({m_a, m_b, m_c});
     ASSERT_EQ(m_drive1->drive(), m_b);
     QTest::keyClick(m_drive1, Qt::Key_Down);
-    ASSERT_EQ(m_window->folderPath(), m_c + "/");
+    ASSERT_EQ(m_window->operations().folderPath(), m_c + "/");
     QTest::keyClick(m_drive1, Qt::Key_Up);
     ASSERT_EQ(m_window->strUltimaUnidad(), m_b);
 
@@ -314,8 +315,8 @@ TEST_F(WindowDrives, PickingAVanishedDriveShowsTheMessageAndGoesBackToTheLastGoo
 
     expectNotReadyShown(1);
     EXPECT_EQ(m_drive1->drive(), m_b);
-    EXPECT_EQ(m_window->folderPath(), m_b + "/work");
-    EXPECT_EQ(m_window->fileCount(), 1);
+    EXPECT_EQ(m_window->operations().folderPath(), m_b + "/work");
+    EXPECT_EQ(m_window->operations().fileCount(), 1);
     EXPECT_EQ(m_file1->nativeName(0), "uno.txt");
     EXPECT_EQ(m_window->strUltimaUnidad(), m_b);
 }
@@ -332,7 +333,7 @@ TEST_F(WindowDrives, OnTheVeryFirstChangeTheDriveOfTheProgramsFolderComesBack)
 
     expectNotReadyShown(1);
     EXPECT_EQ(m_drive1->drive(), program);
-    EXPECT_EQ(m_window->folderPath(), program + "/");
+    EXPECT_EQ(m_window->operations().folderPath(), program + "/");
     EXPECT_EQ(m_dir1->root(), program);
     EXPECT_EQ(m_window->strUltimaUnidad(), program);
 }

@@ -1,18 +1,18 @@
 #pragma once
 
+#include "drivelist.h"
 #include "drivesource.h"
+#include "filelist.h"
+#include "folderlist.h"
 
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <memory>
 #include <string>
 
-class DriveList;
 class FileError;
-class FileList;
-class FolderList;
+class MessageBoxes;
 class QWidget;
 
 // The three chained lists of the script location: Drive1 chooses a drive, Dir1 walks its
@@ -23,17 +23,14 @@ class FolderBrowser : public QObject
     Q_OBJECT
 
 public:
-    // Shows a modal message box; an empty title stands for the application's.
-    using MessageBox = std::function<int(const QString &prompt, int style, const QString &title)>;
-
-    // The three lists are made as children of parent, which must not be null; they start on
-    // the working folder and its drive.
-    FolderBrowser(std::unique_ptr<DriveSource> source, MessageBox messageBox, QWidget *parent,
+    // The three lists are made as children of parent, which must not be null, and go with the
+    // browser; they start on the working folder and its drive.
+    FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &messageBoxes, QWidget *parent,
                   const std::string &workingFolder = currentWorkingFolder());
 
-    DriveList *drive1() const { return m_drive1; }
-    FolderList *dir1() const { return m_dir1; }
-    FileList *file1() const { return m_file1; }
+    DriveList *drive1() { return &m_drive1; }
+    FolderList *dir1() { return &m_dir1; }
+    FileList *file1() { return &m_file1; }
 
     // The last drive moved to without failure; only its drive counts when it is given back.
     const std::string &strUltimaUnidad() const { return m_strUltimaUnidad; }
@@ -54,9 +51,10 @@ private:
     bool isUnavailable(const std::string &root, const FileError &error) const;
 
     std::unique_ptr<DriveSource> m_source;
-    MessageBox m_messageBox;
-    DriveList *m_drive1 = nullptr;
-    FolderList *m_dir1 = nullptr;
-    FileList *m_file1 = nullptr;
+    MessageBoxes &m_messageBoxes;
     std::string m_strUltimaUnidad;
+    // After the source that Drive1 reads, so that the lists go before it.
+    DriveList m_drive1;
+    FolderList m_dir1;
+    FileList m_file1;
 };

@@ -1,6 +1,8 @@
 #include "browsertestsupport.h"
 
 #include "drivelist.h"
+#include "fakemessageboxes.h"
+#include "fileerror.h"
 #include "filelist.h"
 #include "folderbrowser.h"
 #include "folderlist.h"
@@ -8,6 +10,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -76,14 +79,17 @@ protected:
         for (const std::string &root : {m_a, m_b, m_c})
             source->add(root);
         m_source = source.get();
-        m_browser = std::make_unique<FolderBrowser>(
-            std::move(source),
-            [this](const QString &prompt, int style, const QString &title) {
-                m_messages.push_back({prompt, style, title});
-                return 1;
-            },
-            &m_host, m_place.at("B/work"));
+        m_browser = std::make_unique<FolderBrowser>(std::move(source), m_boxes, &m_host,
+                                                    m_place.at("B/work"));
         m_browser->setStrUltimaUnidad(m_place.at("A/programa"));
+    }
+
+    std::vector<Message> messages() const
+    {
+        std::vector<Message> shown;
+        for (const ShownBox &box : m_boxes.shown())
+            shown.push_back({box.prompt, box.style, box.title});
+        return shown;
     }
 
     DriveList &drive1() { return *m_browser->drive1(); }
@@ -99,10 +105,10 @@ protected:
     std::string m_a;
     std::string m_b;
     std::string m_c;
+    FakeMessageBoxes m_boxes;
     QWidget m_host;
     FolderDriveSource *m_source = nullptr;
     std::unique_ptr<FolderBrowser> m_browser;
-    std::vector<Message> m_messages;
 };
 
 TEST_F(FolderBrowserTest, StartsOnTheWorkingFolderAndChainsDriveFolderAndFiles)
@@ -122,7 +128,7 @@ TEST_F(FolderBrowserTest, StartsOnTheWorkingFolderAndChainsDriveFolderAndFiles)
     pick(m_b);
     EXPECT_EQ(dir1().path(), m_b + "/work");
     EXPECT_EQ(m_browser->strUltimaUnidad(), m_b);
-    EXPECT_TRUE(m_messages.empty());
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(FolderBrowserTest, OpeningAFolderMovesTheFilesAndTheDrivesCurrentFolder)
@@ -141,7 +147,28 @@ TEST_F(FolderBrowserTest, OpeningAFolderMovesTheFilesAndTheDrivesCurrentFolder)
     pick(m_c);
     pick(m_b);
     EXPECT_EQ(dir1().path(), m_b + "/");
-    EXPECT_TRUE(m_messages.empty());
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(FolderBrowserTest, ADrivesDeletedFolderGivesWayToTheNearestFolderAboveIt)
+{
+    m_place.folder("C/uno/dos");
+    start();
+    pick(m_c);
+    dir1().setCurrentRow(dir1().count() - 1); // "uno"
+    QTest::keyClick(&dir1(), Qt::Key_Return);
+    dir1().setCurrentRow(dir1().count() - 1); // "dos"
+    QTest::keyClick(&dir1(), Qt::Key_Return);
+    ASSERT_EQ(dir1().path(), m_c + "/uno/dos");
+    pick(m_b);
+
+    std::filesystem::remove_all(m_c + "/uno/dos");
+    pick(m_c);
+
+    EXPECT_EQ(dir1().path(), m_c + "/uno");
+    EXPECT_EQ(drive1().drive(), m_c);
+    EXPECT_EQ(m_browser->strUltimaUnidad(), m_c);
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(FolderBrowserTest, AVanishedDriveIsReportedAndTheLastGoodDriveComesBack)
@@ -155,7 +182,7 @@ TEST_F(FolderBrowserTest, AVanishedDriveIsReportedAndTheLastGoodDriveComesBack)
     m_source->takeAway(m_c);
     pick(m_c);
 
-    EXPECT_EQ(m_messages, std::vector<Message>{kNotReady});
+    EXPECT_EQ(messages(), std::vector<Message>{kNotReady});
     EXPECT_EQ(drive1().drive(), m_b);
     EXPECT_EQ(dir1().path(), m_b + "/work");
     EXPECT_EQ(entries(file1()), (std::vector<std::string>{"dos.TXT", "uno.txt"}));
@@ -164,7 +191,7 @@ TEST_F(FolderBrowserTest, AVanishedDriveIsReportedAndTheLastGoodDriveComesBack)
     // A drive whose root folder is gone, though still offered, is just as unavailable.
     std::filesystem::remove_all(m_a);
     pick(m_a);
-    EXPECT_EQ(m_messages, (std::vector<Message>{kNotReady, kNotReady}));
+    EXPECT_EQ(messages(), (std::vector<Message>{kNotReady, kNotReady}));
     EXPECT_EQ(drive1().drive(), m_b);
 }
 
@@ -174,7 +201,7 @@ TEST_F(FolderBrowserTest, OnTheVeryFirstChangeTheProgramsDriveComesBack)
     m_source->takeAway(m_c);
     pick(m_c);
 
-    EXPECT_EQ(m_messages, std::vector<Message>{kNotReady});
+    EXPECT_EQ(messages(), std::vector<Message>{kNotReady});
     // Only the drive of the program's folder counts: A's current folder is still its root.
     EXPECT_EQ(drive1().drive(), m_a);
     EXPECT_EQ(dir1().path(), m_a + "/");
@@ -186,12 +213,18 @@ TEST_F(FolderBrowserTest, AnyOtherFailureIsReportedAndTheListsStayWhereTheyWere)
 {
     start();
     pick(m_c);
+    // A folder that is there but cannot be entered: a link that leads back to itself.
     std::filesystem::remove_all(m_b + "/work");
+    std::filesystem::create_directory_symlink(m_b + "/work", m_b + "/work");
     const std::vector<QString> foldersBefore = folderRows(dir1());
 
     pick(m_b);
 
-    EXPECT_EQ(m_messages, std::vector<Message>{kPathNotFound});
+    const FileError loop = FileError::fromErrno(ELOOP);
+    const Message expected{QString::number(loop.number()) + QLatin1Char(':') +
+                               QString::fromStdString(loop.description()),
+                           0, QString()};
+    EXPECT_EQ(messages(), std::vector<Message>{expected});
     EXPECT_EQ(drive1().drive(), m_b) << "the drive list keeps the drive that failed";
     EXPECT_EQ(dir1().path(), m_c + "/");
     EXPECT_EQ(folderRows(dir1()), foldersBefore);
@@ -207,7 +240,7 @@ TEST_F(FolderBrowserTest, AFolderThatCannotBeOpenedIsReportedAndNothingMoves)
     dir1().setCurrentRow(dir1().count() - 1);
     QTest::keyClick(&dir1(), Qt::Key_Return);
 
-    EXPECT_EQ(m_messages, std::vector<Message>{kPathNotFound});
+    EXPECT_EQ(messages(), std::vector<Message>{kPathNotFound});
     EXPECT_EQ(dir1().path(), m_b + "/work");
     EXPECT_EQ(drive1().currentFolder(m_b), m_b + "/work");
 }

@@ -1,0 +1,180 @@
+// The whole run through the real window, from the click on "Cambiar Etiquetas" to the success
+// message, against the core alone on the same folder: the rewrite of every script and the
+// folder's flush, with no window around it.
+//
+// Usage: window_bench [scripts...]   (default 2000 20000 40000)
+// Folders of 4 KiB scripts are made once under DOVEZURAD_BENCH_DIR (or the system's temporary
+// folder) and kept for the next sitting; DOVEZURAD_BENCH_ROUNDS sets the passes (default 2).
+
+#include "frmdovezurad.h"
+#include "messageboxes.h"
+#include "modificarscript.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const Cierres kForward{"{", "}", "<", ">"};
+const Cierres kBackward{"<", ">", "{", "}"};
+
+// Answers Yes to the confirmation and notes when the closing message came.
+class AnsweringBoxes final : public MessageBoxes
+{
+public:
+    int messageBox(QWidget *, const QString &prompt, int style, const QString &) override
+    {
+        if (style == MessageStyle::YesNoCancelWarning)
+            return MessageAnswer::Yes;
+        m_lastMessage = prompt;
+        m_shownAt = Clock::now();
+        return MessageAnswer::Ok;
+    }
+    void beep() override {}
+
+    QString m_lastMessage;
+    Clock::time_point m_shownAt;
+};
+
+fs::path scriptFolder(int count)
+{
+    const char *base = std::getenv("DOVEZURAD_BENCH_DIR");
+    const fs::path folder = fs::path(base ? base : fs::temp_directory_path().string()) /
+                            ("window-" + std::to_string(count));
+    fs::create_directories(folder);
+    std::string text;
+    const std::string line = "Hola {nombre}, su pedido {pedido} llega el {fecha}.\r\n";
+    while (text.size() < 4096)
+        text += line;
+    text.resize(4095);
+    text += '.';
+    for (int i = 0; i < count; ++i) {
+        const fs::path file = folder / ("script" + std::to_string(i) + ".txt");
+        if (!fs::exists(file))
+            std::ofstream(file, std::ios::binary) << text;
+    }
+    return folder;
+}
+
+std::vector<std::string> scriptNames(int count)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i)
+        names.push_back("script" + std::to_string(i) + ".txt");
+    return names;
+}
+
+void setFields(frmDovezurad &window, const Cierres &cierres)
+{
+    const std::pair<const char *, const std::string &> fields[] = {
+        {"txtCierreIz", cierres.CierreIz},
+        {"txtCierreDer", cierres.CierreDer},
+        {"txtNewCierreIz", cierres.NewCierreIz},
+        {"txtNewCierreDer", cierres.NewCierreDer},
+    };
+    for (const auto &[name, text] : fields)
+        window.findChild<QLineEdit *>(QString::fromLatin1(name))
+            ->setText(QString::fromLatin1(text.c_str()));
+}
+
+// Processor time of the whole process, all threads, in seconds: the disk's waits left out.
+double cpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+double coreSeconds(const fs::path &folder, const std::vector<std::string> &names,
+                   const Cierres &cierres)
+{
+    const auto start = Clock::now();
+    for (const std::string &name : names)
+        ModificarScript(folder.string(), name, cierres);
+    flushFolder(folder.string());
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::optional<double> windowSeconds(frmDovezurad &window, AnsweringBoxes &boxes,
+                                    const Cierres &cierres)
+{
+    setFields(window, cierres);
+    auto *button = window.findChild<QAbstractButton *>(QStringLiteral("cmdCambiar"));
+    QApplication::processEvents();
+    boxes.m_lastMessage.clear();
+    const auto start = Clock::now();
+    button->click();
+    if (boxes.m_lastMessage != QStringLiteral("¡Etiquetas modificadas!")) {
+        std::fprintf(stderr, "the run ended with: %s\n", qPrintable(boxes.m_lastMessage));
+        return std::nullopt;
+    }
+    return std::chrono::duration<double>(boxes.m_shownAt - start).count();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {2000, 20000, 40000};
+
+    std::printf("%8s %9s %9s %11s %11s %6s %10s %10s\n", "scripts", "core s", "window s",
+                "core scr/s", "window scr/s", "ratio", "core cpu", "window cpu");
+    for (const int count : counts) {
+        const fs::path folder = scriptFolder(count);
+        const std::vector<std::string> names = scriptNames(count);
+        AnsweringBoxes boxes;
+        frmDovezurad window(boxes, std::make_unique<StorageDriveSource>(), folder.string());
+        window.show();
+
+        // Each pass turns the delimiters one way and the next pass back, so the files stay the
+        // same size; core and window take turns so that both see the same disk.
+        double core = 0;
+        double through = 0;
+        double coreCpu = 0;
+        double windowCpu = 0;
+        const char *roundsText = std::getenv("DOVEZURAD_BENCH_ROUNDS");
+        const int kRounds = roundsText ? std::max(1, std::atoi(roundsText)) : 2;
+        bool failed = false;
+        for (int round = 0; round < kRounds && !failed; ++round) {
+            double cpuBefore = cpuSeconds();
+            core += coreSeconds(folder, names, kForward);
+            coreCpu += cpuSeconds() - cpuBefore;
+            cpuBefore = cpuSeconds();
+            const std::optional<double> run = windowSeconds(window, boxes, kBackward);
+            windowCpu += cpuSeconds() - cpuBefore;
+            failed = !run;
+            through += run.value_or(0);
+        }
+        if (failed)
+            return 1;
+        core /= kRounds;
+        through /= kRounds;
+        std::printf("%8d %9.2f %9.2f %11.0f %11.0f %6.2f %10.2f %10.2f\n", count, core, through,
+                    count / core, count / through, through / core, coreCpu / kRounds,
+                    windowCpu / kRounds);
+        std::fflush(stdout);
+    }
+    return 0;
+}
