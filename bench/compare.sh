@@ -39,6 +39,8 @@ printf "sed -i 'y/{}/<>/', 20000 files: "
 sed -i 'y/<>/{}/' "$many"/*.txt
 for count in 2000 20000 40000; do
     printf "sed -i 'y/{}/<>/', %5d files of the window run: " "$count"
-    { time sed -i 'y/{}/<>/' "$DOVEZURAD_BENCH_DIR/window-$count"/*.txt; } 2>&1
-    sed -i 'y/<>/{}/' "$DOVEZURAD_BENCH_DIR/window-$count"/*.txt
+    # Through xargs: 40,000 names do not fit on one command line.
+    scripts=(find "$DOVEZURAD_BENCH_DIR/window-$count" -maxdepth 1 -name '*.txt' -print0)
+    { time "${scripts[@]}" | xargs -0 sed -i 'y/{}/<>/'; } 2>&1
+    "${scripts[@]}" | xargs -0 sed -i 'y/<>/{}/'
 done
