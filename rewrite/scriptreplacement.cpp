@@ -24,6 +24,11 @@ namespace {
 
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
 constexpr std::size_t kBlock = 4096;
+// A large new text goes to the disk while it is written, and no more than this much of it waits
+// in memory: the flush before the replacement then has little left to do, and a caller that
+// answers a user between chunks is never held there for long.
+constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
+constexpr std::uint64_t kUnwrittenAllowed = std::uint64_t{32} << 20;
 // Named temporary files of one run are ".dovezurad-<token>-<slot>": slots below kLinkSlot hold
 // the pending scripts of a batch, kLinkSlot the one name an unnamed file gets just before its
 // rename. A later start removes them all by these names, without listing any folder.
@@ -731,10 +736,33 @@ void ScriptReplacement::startCopyBack()
 
 void ScriptReplacement::write(const unsigned char *data, std::size_t size, std::uint64_t offset)
 {
-    if (m_path == Path::Rename)
+    if (m_path == Path::Rename) {
         writeSkippingHoles(m_output.get(), data, size, offset);
-    else
-        writeAll(m_output.get(), data, size, m_dataOffset + (offset - m_start));
+        writeBack(offset + size);
+    } else {
+        const std::uint64_t at = m_dataOffset + (offset - m_start);
+        writeAll(m_output.get(), data, size, at);
+        writeBack(at + size);
+    }
+}
+
+void ScriptReplacement::writeBack(std::uint64_t end)
+{
+    if (end < m_writeBackStarted + kWriteBackStep)
+        return;
+    const int fd = m_output.get();
+    if (::sync_file_range(fd, static_cast<off_t>(m_writeBackStarted),
+                          static_cast<off_t>(end - m_writeBackStarted), SYNC_FILE_RANGE_WRITE) != 0)
+        fail(errno);
+    m_writeBackStarted = end;
+    if (end <= m_writtenBack + kUnwrittenAllowed)
+        return;
+    const std::uint64_t upTo = end - kUnwrittenAllowed;
+    if (::sync_file_range(
+            fd, static_cast<off_t>(m_writtenBack), static_cast<off_t>(upTo - m_writtenBack),
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+        fail(errno);
+    m_writtenBack = upTo;
 }
 
 void ScriptReplacement::endOutput(std::uint64_t size)

@@ -99,6 +99,7 @@ private:
     void writeOutput(const unsigned char *data, std::size_t size, std::uint64_t offset);
     void checkWritten();
     void flushData();
+    void writeBack(std::uint64_t end);
     void checkUnchanged() const;
     void commit();
     void commitRename();
@@ -124,6 +125,8 @@ private:
     std::uint64_t m_dataOffset = 0; // where the new text starts in the output file
     std::uint64_t m_start = 0;      // where the new text first differs from the script
     std::uint64_t m_newSize = 0;
+    std::uint64_t m_writeBackStarted = 0; // the output's bytes up to here are on their way
+    std::uint64_t m_writtenBack = 0;      // and up to here on the disk
     bool m_committed = false;
 };
 
