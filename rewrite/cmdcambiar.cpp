@@ -54,6 +54,10 @@ bool rewriteAll(WindowOperations &window)
         const ScriptProgress progress = [&window, index, count](std::uint64_t done,
                                                                 std::uint64_t total) {
             window.showProgress(index + 1, count, done, total);
+            // A script read whole goes on to its replacement; the round before the next script
+            // comes soon enough, and one round a script is what a run of small ones can afford.
+            if (done >= total)
+                return true;
             window.handlePendingEvents();
             return !window.isClosing();
         };

@@ -244,11 +244,9 @@ TEST(cmdCambiarRun, ClosingTheWindowStopsBetweenScriptsWithoutAMessage)
     folder.write("3.txt", "{3}");
     FakeWindow window(folder.folder(), {"1.txt", "2.txt", "3.txt"});
     // The close comes at the first round after the first script was read whole.
-    bool closeNow = false;
     window.m_onEvents = [&] {
-        window.m_closing = closeNow;
         const auto [script, count, done, total] = window.m_progress;
-        closeNow = script == 1 && total > 0 && done == total;
+        window.m_closing = script == 1 && total > 0 && done == total;
     };
 
     cmdCambiar_Click(window);
@@ -262,8 +260,8 @@ TEST(cmdCambiarRun, ClosingTheWindowStopsBetweenScriptsWithoutAMessage)
 
 TEST(cmdCambiarRun, InsideAScriptItTellsHowFarItIsAndAnyCloseEndsItWithoutAWord)
 {
-    // Closing at the first round inside the last script, or at the round after it: whichever the
-    // script's length gives, nothing more is shown and no temporary file stays.
+    // Closing at the round after the last script was read whole: nothing more is shown, the
+    // script is its original or its rewrite, and no temporary file stays.
     ScriptFolder folder;
     folder.write("1.txt", "{1}");
     folder.write("2.txt", "{2}");
@@ -271,7 +269,7 @@ TEST(cmdCambiarRun, InsideAScriptItTellsHowFarItIsAndAnyCloseEndsItWithoutAWord)
     int eventRounds = 0;
     window.m_recordSelections = false;
     window.m_onEvents = [&] {
-        if (++eventRounds == 4)
+        if (++eventRounds == 3)
             window.m_closing = true;
     };
 

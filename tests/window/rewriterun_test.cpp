@@ -220,8 +220,9 @@ TEST_F(RewriteRunTest, AFolderWithoutScriptsShowsNothingAndEnterOnTheButtonPress
 }
 
 // Closes itself the way a user's click on the close button would arrive: as an event handled
-// once the run has moved past the first script. The run hands its scripts to the disk in
-// batches, so the first one's new text may not be on disk yet when the close comes.
+// at the round after the first script, the first one where that script is the current one. The
+// run hands its scripts to the disk in batches, so the first one's new text may not be on disk
+// yet when the close comes.
 class ClosedAfterFirstScript final : public frmDovezurad
 {
 public:
@@ -229,7 +230,7 @@ public:
 
     void handlePendingEvents() override
     {
-        if (!m_closePosted && operations().currentFileName() == "b.txt") {
+        if (!m_closePosted && operations().currentFileName() == "a.txt") {
             m_closePosted = true;
             QMetaObject::invokeMethod(
                 this, [this] { close(); }, Qt::QueuedConnection);
