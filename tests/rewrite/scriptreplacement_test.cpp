@@ -132,7 +132,7 @@ std::string tagged(std::size_t bytes, char left, char right)
 TEST(ScriptReplacementUsers, OwnerGroupAndModeStayWithTheirOwner)
 {
     // A member of the script's group, in a group folder and in a sticky folder.
-    for (const mode_t folderMode : {02775, 01777}) {
+    for (const mode_t folderMode : {mode_t{02775}, mode_t{01777}}) {
         SharedFolder shared;
         const auto script = shared.folder.write("a.txt", " {a} ");
         ::chown(shared.folder.folder().c_str(), folderMode == 01777 ? 0 : kOwner, kTeam);
@@ -185,7 +185,7 @@ TEST(ScriptReplacementUsers, FolderWeCannotWriteUsesTheStateFolder)
 
 TEST(ScriptReplacementUsers, ScriptWeMayNotWriteOrReadIsRefused)
 {
-    for (const mode_t mode : {0644, 0622}) {
+    for (const mode_t mode : {mode_t{0644}, mode_t{0622}}) {
         SharedFolder shared;
         const auto script = shared.folder.write("a.txt", " {a} ");
         ::chmod(shared.folder.folder().c_str(), 0777);
