@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,6 +118,17 @@ void sortByName(std::vector<std::string> &nativeNames)
 bool isHidden(std::string_view nativeName)
 {
     return !nativeName.empty() && nativeName.front() == '.';
+}
+
+std::string workingFolder()
+{
+    std::vector<char> buffer(256);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            throw FileError::fromErrno(errno);
+        buffer.resize(buffer.size() * 2);
+    }
+    return buffer.data();
 }
 
 } // namespace NativeFolder

@@ -30,4 +30,7 @@ void sortByName(std::vector<std::string> &nativeNames);
 
 bool isHidden(std::string_view nativeName);
 
+// The process's working folder, however long. Throws FileError when it cannot be told.
+std::string workingFolder();
+
 } // namespace NativeFolder

@@ -1,9 +1,9 @@
 #include "terminalrun.h"
 
 #include "cmdcambiar.h"
+#include "nativefolder.h"
 #include "scriptfolder.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <istream>
@@ -135,17 +135,6 @@ private:
     bool m_refusedWithoutTerminal = false;
 };
 
-std::string workingFolder()
-{
-    std::vector<char> buffer(256);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            throw FileError::fromErrno(errno);
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
-}
-
 } // namespace
 
 int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
@@ -153,7 +142,7 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     std::string folder;
     std::vector<std::string> scripts;
     try {
-        folder = command.folder.empty() ? workingFolder() : command.folder;
+        folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
         scripts = ScriptFolder::scripts(folder);
     } catch (const FileError &error) {
         streams.err << error.number() << ' ' << error.description() << '\n';

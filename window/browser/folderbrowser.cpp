@@ -2,15 +2,14 @@
 
 #include "fileerror.h"
 #include "messageboxes.h"
+#include "nativefolder.h"
 
 #include <QWidget>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
@@ -71,13 +70,11 @@ FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &
 
 std::string FolderBrowser::currentWorkingFolder()
 {
-    std::vector<char> buffer(256);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return "/";
-        buffer.resize(buffer.size() * 2);
+    try {
+        return NativeFolder::workingFolder();
+    } catch (const FileError &) {
+        return "/"; // a working folder that was deleted: the lists open on the root
     }
-    return buffer.data();
 }
 
 void FolderBrowser::Drive1_Change()
