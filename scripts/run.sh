@@ -17,14 +17,5 @@ fi
 
 screenshot=build/release/dovezurad.png
 echo "No hay pantalla: Dovezurad se inicia en una pantalla virtual (Xvfb) para fotografiarlo."
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 640x480x24" bash -c '
-    "$1" &
-    program=$!
-    sleep 3
-    status=0
-    "$2" "$3" || status=$?
-    kill "$program"
-    wait "$program" || true
-    exit "$status"
-' _ "$program" build/release/window/dovezurad_screenshot "$screenshot"
+bash scripts/photograph.sh "$screenshot" 640x480
 echo "Captura de pantalla guardada en $screenshot"

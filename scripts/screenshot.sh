@@ -18,15 +18,5 @@ for name in "bienvenida" "capítulo 1" "capítulo 2" "capítulo 10" "despedida";
 done
 
 mkdir -p docs
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 361x233x24" bash -c '
-    "$1" "$2" &
-    program=$!
-    sleep 3
-    status=0
-    "$3" "$4" || status=$?
-    kill "$program"
-    wait "$program" || true
-    exit "$status"
-' _ build/release/window/dovezurad "$example" build/release/window/dovezurad_screenshot \
-    docs/dovezurad.png
+bash scripts/photograph.sh docs/dovezurad.png 361x233 "$example"
 echo "docs/dovezurad.png"
