@@ -174,6 +174,26 @@ void writeSkippingHoles(int fd, const unsigned char *data, std::size_t size, std
     writeAll(fd, data + run, size - run, offset + run);
 }
 
+// Copies `length` bytes between two files by offset. False when the source ends sooner.
+bool copyRange(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
+               std::uint64_t length, bool keepHoles)
+{
+    std::vector<unsigned char> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
+    for (std::uint64_t done = 0; done < length;) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+        if (readFull(from, buffer.data(), want, fromOffset + done) != want)
+            return false;
+        if (keepHoles)
+            writeSkippingHoles(to, buffer.data(), want, toOffset + done);
+        else
+            writeAll(to, buffer.data(), want, toOffset + done);
+        done += want;
+    }
+    return true;
+}
+
 void flushFolderFd(int fd)
 {
     if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
@@ -327,6 +347,21 @@ struct RecoveryHeader
 constexpr char kRecoveryMagic[8] = {'D', 'Z', 'R', 'E', 'C', 'U', 'P', '1'};
 constexpr std::uint64_t kPhaseOffset = offsetof(RecoveryHeader, phase);
 
+RecoveryHeader recoveryHeader(const struct stat &script, std::uint64_t start, std::uint64_t newSize,
+                              const std::string &name, const std::string &folder)
+{
+    RecoveryHeader header{};
+    std::memcpy(header.magic, kRecoveryMagic, sizeof kRecoveryMagic);
+    header.phase = 0;
+    header.device = script.st_dev;
+    header.inode = script.st_ino;
+    header.start = start;
+    header.newSize = newSize;
+    header.nameLength = static_cast<std::uint32_t>(name.size());
+    header.folderLength = static_cast<std::uint32_t>(folder.size());
+    return header;
+}
+
 std::uint64_t dataOffset(const RecoveryHeader &header)
 {
     const std::uint64_t used = sizeof header + header.nameLength + header.folderLength;
@@ -337,16 +372,8 @@ std::uint64_t dataOffset(const RecoveryHeader &header)
 void copyBack(int recovery, std::uint64_t from, int script, std::uint64_t start,
               std::uint64_t newSize)
 {
-    std::vector<unsigned char> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(newSize - start, kCopyChunk)));
-    for (std::uint64_t done = start; done < newSize;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(newSize - done, buffer.size()));
-        if (readFull(recovery, buffer.data(), want, from + (done - start)) != want)
-            fail(EIO);
-        writeAll(script, buffer.data(), want, done);
-        done += want;
-    }
+    if (!copyRange(recovery, from, script, start, newSize - start, false))
+        fail(EIO);
     if (::ftruncate(script, static_cast<off_t>(newSize)) != 0 || ::fdatasync(script) != 0)
         fail(errno);
 }
@@ -648,16 +675,8 @@ void ScriptReplacement::startOutput(std::uint64_t prefix)
     m_start = prefix;
     if (m_original.st_nlink == 1 && tryRenamePath()) {
         m_path = Path::Rename;
-        std::vector<unsigned char> buffer(
-            static_cast<std::size_t>(std::min<std::uint64_t>(prefix, kCopyChunk)));
-        for (std::uint64_t done = 0; done < prefix;) {
-            const auto want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(prefix - done, buffer.size()));
-            if (readFull(m_input.get(), buffer.data(), want, done) != want)
-                throw FileError::heldByAnotherProgram();
-            writeSkippingHoles(m_output.get(), buffer.data(), want, done);
-            done += want;
-        }
+        if (!copyRange(m_input.get(), 0, m_output.get(), 0, prefix, true))
+            throw FileError::heldByAnotherProgram(); // another program cut it short
     } else {
         startCopyBack();
     }
@@ -728,10 +747,7 @@ void ScriptReplacement::startCopyBack()
         fail(errno);
     m_outputName = name;
 
-    RecoveryHeader header{};
-    header.nameLength = static_cast<std::uint32_t>(m_targetName.size());
-    header.folderLength = static_cast<std::uint32_t>(folderPath.size());
-    m_dataOffset = dataOffset(header);
+    m_dataOffset = dataOffset(recoveryHeader(m_original, m_start, 0, m_targetName, folderPath));
 }
 
 void ScriptReplacement::write(const unsigned char *data, std::size_t size, std::uint64_t offset)
@@ -773,15 +789,8 @@ void ScriptReplacement::endOutput(std::uint64_t size)
             fail(errno);
         return;
     }
-    RecoveryHeader header{};
-    std::memcpy(header.magic, kRecoveryMagic, sizeof kRecoveryMagic);
-    header.phase = 0;
-    header.device = m_original.st_dev;
-    header.inode = m_original.st_ino;
-    header.start = m_start;
-    header.newSize = size;
-    header.nameLength = static_cast<std::uint32_t>(m_targetName.size());
-    header.folderLength = static_cast<std::uint32_t>(m_targetFolderPath.size());
+    const RecoveryHeader header =
+        recoveryHeader(m_original, m_start, size, m_targetName, m_targetFolderPath);
     std::string head(reinterpret_cast<const char *>(&header), sizeof header);
     head += m_targetName;
     head += m_targetFolderPath;
