@@ -220,11 +220,11 @@ template <typename Unit> void ScriptTransform::emitPendingSpaces()
 
 template <typename Unit> void ScriptTransform::emit(unsigned char *data, std::size_t size)
 {
+    if (m_dropped)
+        m_same = false;
     if constexpr (sizeof(Unit) == 1) {
         const auto [from1, to1] = m_byteChanges[0];
         const auto [from2, to2] = m_byteChanges[1];
-        if (m_same && m_dropped)
-            m_same = false;
         if (m_same && m_maps &&
             (std::memchr(data, from1, size) != nullptr ||
              std::memchr(data, from2, size) != nullptr))
@@ -235,8 +235,6 @@ template <typename Unit> void ScriptTransform::emit(unsigned char *data, std::si
     } else {
         const auto [from1, to1] = m_unitChanges[0];
         const auto [from2, to2] = m_unitChanges[1];
-        if (m_same && m_dropped)
-            m_same = false;
         if (m_same && m_maps && holdsUnit(data, size / 2, from1, from2))
             m_same = false;
         if (!m_same && m_maps)
