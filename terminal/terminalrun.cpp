@@ -4,7 +4,6 @@
 #include "nativefolder.h"
 #include "scriptfolder.h"
 
-
 #include <cerrno>
 #include <istream>
 #include <optional>
@@ -65,10 +64,6 @@ public:
     {
         if (style == MessageStyle::YesNoCancelWarning)
             return confirm(prompt);
-        if (m_progressShown) {
-            m_streams.err << '\n';
-            m_progressShown = false;
-        }
         m_lastMessage = prompt;
         return MessageAnswer::Ok;
     }
@@ -87,7 +82,13 @@ public:
         m_progressShown = true;
     }
 
-    void endProgress() override {}
+    // The final message goes on a line of its own, after the last "n de N".
+    void endProgress() override
+    {
+        if (m_progressShown)
+            m_streams.err << '\n';
+        m_progressShown = false;
+    }
     void handlePendingEvents() override {}
     bool isClosing() override { return false; }
 
@@ -145,7 +146,7 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
         folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
         scripts = ScriptFolder::scripts(folder);
     } catch (const FileError &error) {
-        streams.err << error.number() << ' ' << error.description() << '\n';
+        streams.err << error.what() << '\n';
         return error.number();
     }
 
