@@ -306,20 +306,26 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
         ::chmod(shared.folder.folder().c_str(), folderMode);
         ASSERT_EQ(killedBeforeReplacement(shared.folder.folder(), "a.txt"), 1000 + SIGKILL);
 
-        // What the other user writes names the victim as the script to finish.
+        // What the other user writes names a file to finish: the victim, or the script itself
+        // with a text of the other user's.
+        const auto plantedFor = [](const fs::path &file, const std::string &old) {
+            const struct stat status = statOf(file);
+            RecoveryHeader header;
+            header.phase = 1;
+            header.script = {status.st_dev, status.st_ino};
+            header.newSize = 6;
+            header.oldSize = old.size();
+            header.name = file.filename().string();
+            header.folder = file.parent_path().string();
+            header.oldChecksums = {
+                blockChecksum({reinterpret_cast<const unsigned char *>(old.data()), old.size()})};
+            std::string planted = header.encode();
+            planted.resize(header.dataOffset());
+            return planted + "robado";
+        };
+        const std::string planted = plantedFor(victim, "secreto\n");
+        const std::string plantedOver = plantedFor(script, " {a} ");
         const struct stat victimStat = statOf(victim);
-        RecoveryHeader header;
-        header.phase = 1;
-        header.script = {victimStat.st_dev, victimStat.st_ino};
-        header.newSize = 6;
-        header.oldSize = 8;
-        header.name = "secreto.conf";
-        header.folder = victimFolder.folder();
-        header.oldChecksums = {
-            blockChecksum({reinterpret_cast<const unsigned char *>("secreto\n"), 8})};
-        std::string planted = header.encode();
-        planted.resize(header.dataOffset());
-        planted += "robado";
         TemporaryFolder temporary; // where the runner's per-user folder would be, made first
         ::chmod(temporary.path().c_str(), 01777);
         const fs::path plantedRecord = temporary.path() / "dovezurad-0" / "0.registro";
@@ -334,7 +340,7 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
                              for (const fs::path &name : seen) {
                                  std::error_code ignored;
                                  if (fs::remove(name, ignored)) // the group folder lets it
-                                     writeFile(name, planted);
+                                     writeFile(name, plantedOver);
                                  writeFile(name.string() + ".recuperar", planted);
                              }
                              const fs::path beside = shared.path("a.txt.recuperar");
@@ -360,7 +366,9 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
 
         EXPECT_EQ(ScriptFolder::readFile(victim), "secreto\n") << std::oct << folderMode;
         for (const fs::path &file : plantedFiles)
-            EXPECT_EQ(ScriptFolder::readFile(file), planted) << file;
+            EXPECT_TRUE(ScriptFolder::readFile(file) == planted ||
+                        ScriptFolder::readFile(file) == plantedOver)
+                << file;
         EXPECT_TRUE(fs::exists(plantedRecord));
         const std::string text = shared.folder.read("a.txt");
         EXPECT_TRUE(text == " {a} " || text == "<a>") << text;
