@@ -240,14 +240,14 @@ bool finishCopyBack(int stateFolder, const RecordedCopyBack &copyBack,
     }
     const auto headerSize = recoveryHeaderSize(head, static_cast<std::uint64_t>(status.st_size));
     if (!headerSize)
-        return true;
+        return true; // no header of the run's: left alone
     std::string bytes(*headerSize, '\0');
     if (readFull(recovery.get(), reinterpret_cast<unsigned char *>(bytes.data()), bytes.size(),
                  0) != bytes.size())
         return false;
     const std::optional<RecoveryHeader> header = parseRecoveryHeader(bytes);
     if (!header || !headerAgrees(*header, copyBack))
-        return true;
+        return true; // not what the record says it wrote: left alone
 
     const UniqueFd scriptFolder = openFolderWithoutLinks(copyBack.scriptFolder);
     if (!scriptFolder) {

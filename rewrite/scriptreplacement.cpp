@@ -223,6 +223,7 @@ void ScriptReplacement::open(const std::string &folder, const std::string &name)
     if (::fstatat(folderFd.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
         fail(errno);
     if (S_ISLNK(named.st_mode)) {
+        // Another user's link may lead into the runner's private files.
         if (!mayFollowLink(named.st_uid, m_original.st_uid, ::geteuid()))
             throw FileError::heldByAnotherProgram();
         const std::string path = descriptorPath(m_input.get());
