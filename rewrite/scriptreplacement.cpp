@@ -293,7 +293,7 @@ bool ScriptReplacement::tryRenamePath()
             fail(errno);
         }
         const std::string name = m_run.record().temporaryName(m_run.freeSlot());
-        m_run.record().noteFolder(targetFolderPath());
+        noteTargetFolder();
         m_output.reset(::openat(folder, name.c_str(),
                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!m_output) {
@@ -515,7 +515,7 @@ void ScriptReplacement::prepareRename()
     const int folder = m_targetFolder.get();
     const std::string name = m_run.linkName();
     try {
-        m_run.record().noteFolder(targetFolderPath());
+        noteTargetFolder();
     } catch (const FileError &) {
         // Without a record a kill in the next instant may leave this one name behind; the
         // rewrite itself is still safe.
@@ -588,6 +588,21 @@ void ScriptReplacement::commitCopyBack()
     ::unlinkat(m_outputFolder, name.c_str(), 0);
     m_run.m_keepRecord = false;
     m_run.flushLater(m_outputFolder);
+}
+
+void ScriptReplacement::noteTargetFolder()
+{
+    // Once a folder, known by its identity: its path costs more to learn.
+    struct stat folder
+    {
+    };
+    if (::fstat(m_targetFolder.get(), &folder) != 0)
+        fail(errno);
+    const std::pair key{folder.st_dev, folder.st_ino};
+    if (m_run.m_notedFolders.contains(key))
+        return;
+    m_run.record().noteFolder(targetFolderPath());
+    m_run.m_notedFolders.insert(key);
 }
 
 const std::string &ScriptReplacement::targetFolderPath()

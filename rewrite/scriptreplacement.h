@@ -113,6 +113,7 @@ private:
     void prepareCopyBack();
     void commitRename();
     void commitCopyBack();
+    void noteTargetFolder();
     const std::string &targetFolderPath();
     RecoveryHeader recoveryHeader() const;
 
@@ -182,6 +183,7 @@ private:
     ReplacementHooks m_hooks;
     std::size_t m_batchSize = 1;
     std::set<std::pair<dev_t, ino_t>> m_seen;
+    std::set<std::pair<dev_t, ino_t>> m_notedFolders; // named in the record
     std::map<std::pair<dev_t, ino_t>, UniqueFd> m_foldersToFlush;
     std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
     std::unique_ptr<RunRecord> m_record;
