@@ -83,15 +83,21 @@ void replaceAll(std::string &bytes, const std::string &marker, std::uint64_t val
 }
 
 // The folder of the whole run: in memory where the system offers it, as flushes cost nothing
-// there.
+// there. One name a user, made anew each run, so that runs ended at their time limit (libFuzzer
+// leaves without the program's own clean-up) do not pile up.
 const fs::path &base()
 {
     static const fs::path path = [] {
-        std::string pattern = fs::exists("/dev/shm") ? "/dev/shm/dovezurad-fuzz-XXXXXX"
-                                                     : "/tmp/dovezurad-fuzz-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
+        const fs::path made = fs::path(fs::exists("/dev/shm") ? "/dev/shm" : "/tmp") /
+                              ("dovezurad-fuzz-" + std::to_string(::geteuid()));
+        fs::remove_all(made);
+        struct stat status
+        {
+        };
+        if (::mkdir(made.c_str(), 0700) != 0 || ::lstat(made.c_str(), &status) != 0 ||
+            !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid())
             std::abort();
-        return fs::path(pattern);
+        return made;
     }();
     return path;
 }
