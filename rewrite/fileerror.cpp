@@ -13,12 +13,17 @@ struct ErrorEntry
 constexpr ErrorEntry kOutOfMemory{7, "Memoria insuficiente"};
 constexpr ErrorEntry kFileNotFound{53, "No se encontró el archivo"};
 constexpr ErrorEntry kDeviceIo{57, "Error de E/S en el dispositivo"};
+constexpr ErrorEntry kFileExists{58, "El archivo ya existe"};
 constexpr ErrorEntry kDiskFull{61, "Disco lleno"};
 constexpr ErrorEntry kTooManyFiles{67, "Demasiados archivos"};
 constexpr ErrorEntry kDeviceUnavailable{68, "Dispositivo no disponible"};
 constexpr ErrorEntry kPermissionDenied{70, "Permiso denegado"};
 constexpr ErrorEntry kAccessError{75, "Error de acceso a la ruta o el archivo"};
 constexpr ErrorEntry kPathNotFound{76, "No se encontró la ruta de acceso"};
+// Where the run cannot keep the record that a later start would need after a kill.
+constexpr ErrorEntry kNoPrivateFolder{76, "No hay ninguna carpeta privada para el registro de la "
+                                          "ejecución ($XDG_STATE_HOME o ~/.local/state, "
+                                          "$XDG_RUNTIME_DIR, $TMPDIR o /tmp)"};
 
 struct ErrnoEntry
 {
@@ -30,6 +35,7 @@ struct ErrnoEntry
 const ErrnoEntry kErrnoTable[] = {
     {ENOENT, kFileNotFound},
     {ENOTDIR, kPathNotFound},
+    {EEXIST, kFileExists},
     {EACCES, kPermissionDenied},
     {EPERM, kPermissionDenied},
     {ETXTBSY, kPermissionDenied},
@@ -91,6 +97,11 @@ FileError FileError::accessError()
 FileError FileError::heldByAnotherProgram()
 {
     return make(kPermissionDenied);
+}
+
+FileError FileError::noPrivateFolder()
+{
+    return make(kNoPrivateFolder);
 }
 
 FileError FileError::deviceUnavailable()

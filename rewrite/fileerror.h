@@ -20,6 +20,7 @@ public:
     static FileError accessError();
     // A script locked by another run, or changed by another program while it was rewritten.
     static FileError heldByAnotherProgram();
+    static FileError noPrivateFolder();
     static FileError deviceUnavailable();
     static FileError outOfMemory();
 

@@ -7,8 +7,8 @@
 namespace {
 
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-// Enough scripts to share one wait for the disk; few enough to stay well inside the limit of
-// open files (each pending script holds three).
+// Enough scripts to share one wait for the disk; the run waits with fewer where the limit of
+// open files would not hold them (each pending script holds three).
 constexpr std::size_t kBatchSize = 64;
 
 } // namespace

@@ -1,12 +1,12 @@
 #include "scriptreplacement.h"
 
 #include "fileerror.h"
+#include "fileoperations.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
-#include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -23,32 +23,23 @@
 namespace {
 
 constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
-constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kBlock = kRecoveryBlock;
 // A large new text goes to the disk while it is written, and no more than this much of it waits
 // in memory: the flush before the replacement then has little left to do, and a caller that
 // answers a user between chunks is never held there for long.
 constexpr std::uint64_t kWriteBackStep = std::uint64_t{8} << 20;
 constexpr std::uint64_t kUnwrittenAllowed = std::uint64_t{32} << 20;
-// Named temporary files of one run are ".dovezurad-<token>-<slot>": slots below kLinkSlot hold
-// the pending scripts of a batch, kLinkSlot the one name an unnamed file gets just before its
-// rename. A later start removes them all by these names, without listing any folder.
-constexpr std::size_t kLinkSlot = 64;
-constexpr const char *kRecordSuffix = ".registro";
 constexpr const char *kRecoverySuffix = ".recuperar";
+// Open files a run may need besides its batch: the script under way, its folder and new file,
+// a copy-back's script and recovery folder, the record and its folder, folders to flush, and
+// what the recovery at its start opens.
+constexpr std::uint64_t kReservedFiles = 16;
+constexpr std::size_t kFilesPerPendingScript = 3; // the script, its folder and its new file
+constexpr std::size_t kMostWaitingCloses = 256;
 
 [[noreturn]] void fail(int systemError)
 {
-    throw FileError::fromErrno(systemError);
-}
-
-std::string tempName(const std::string &token, std::size_t slot)
-{
-    return ".dovezurad-" + token + "-" + std::to_string(slot);
-}
-
-std::string recoveryName(const std::string &token)
-{
-    return ".dovezurad-" + token + kRecoverySuffix;
+    failWith(systemError);
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -68,32 +59,6 @@ bool unchangedSince(const struct stat &now, const struct stat &then)
            sameTime(now.st_mtim, then.st_mtim) && sameTime(now.st_ctim, then.st_ctim);
 }
 
-// Opens a folder; a path longer than the system's limit is walked one folder at a time.
-// Returns an invalid descriptor with errno set on failure.
-UniqueFd tryOpenFolder(const std::string &path)
-{
-    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    UniqueFd folder(::open(path.c_str(), kFlags));
-    if (folder || errno != ENAMETOOLONG)
-        return folder;
-    folder.reset(::open(path.front() == '/' ? "/" : ".", kFlags));
-    std::size_t begin = 0;
-    while (folder && begin < path.size()) {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(begin, end - begin);
-        begin = end + 1;
-        if (part.empty())
-            continue;
-        const int next = ::openat(folder.get(), part.c_str(), kFlags);
-        const int error = errno;
-        folder.reset(next);
-        errno = error;
-    }
-    return folder;
-}
-
 UniqueFd openFolder(const std::string &path)
 {
     UniqueFd folder = tryOpenFolder(path);
@@ -103,101 +68,6 @@ UniqueFd openFolder(const std::string &path)
         fail(errno);
     }
     return folder;
-}
-
-std::string descriptorPath(int fd)
-{
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    std::string path(4096, '\0');
-    const ssize_t length = ::readlink(link.c_str(), path.data(), path.size());
-    if (length < 0)
-        fail(errno);
-    if (static_cast<std::size_t>(length) == path.size())
-        fail(ENAMETOOLONG);
-    path.resize(static_cast<std::size_t>(length));
-    return path;
-}
-
-std::size_t readFull(int fd, unsigned char *data, std::size_t size, std::uint64_t offset)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
-}
-
-void writeAll(int fd, const unsigned char *data, std::size_t size, std::uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-}
-
-bool zeroBlock(const unsigned char *data)
-{
-    return data[0] == 0 && std::memcmp(data, data + 1, kBlock - 1) == 0;
-}
-
-// Writes into a fresh file, leaving whole blocks of zeros as holes so that a sparse script
-// stays sparse; the file's length is set at the end.
-void writeSkippingHoles(int fd, const unsigned char *data, std::size_t size, std::uint64_t offset)
-{
-    std::size_t run = 0;
-    std::size_t i = 0;
-    while (i < size) {
-        const std::uint64_t position = offset + i;
-        const std::size_t length =
-            std::min<std::size_t>(size - i, kBlock - static_cast<std::size_t>(position % kBlock));
-        if (length == kBlock && zeroBlock(data + i)) {
-            writeAll(fd, data + run, i - run, offset + run);
-            run = i + length;
-        }
-        i += length;
-    }
-    writeAll(fd, data + run, size - run, offset + run);
-}
-
-// Copies `length` bytes between two files by offset. False when the source ends sooner.
-bool copyRange(int from, std::uint64_t fromOffset, int to, std::uint64_t toOffset,
-               std::uint64_t length, bool keepHoles)
-{
-    std::vector<unsigned char> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
-    for (std::uint64_t done = 0; done < length;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
-        if (readFull(from, buffer.data(), want, fromOffset + done) != want)
-            return false;
-        if (keepHoles)
-            writeSkippingHoles(to, buffer.data(), want, toOffset + done);
-        else
-            writeAll(to, buffer.data(), want, toOffset + done);
-        done += want;
-    }
-    return true;
-}
-
-void flushFolderFd(int fd)
-{
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        fail(errno);
 }
 
 std::vector<std::string> attributeNames(int fd)
@@ -268,312 +138,35 @@ bool copyAttributes(int from, int to)
     return true;
 }
 
-std::string randomToken()
+// The files this process has open now; a guess where the system does not tell.
+std::uint64_t openFileCount()
 {
-    std::array<unsigned char, 8> bytes{};
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (const unsigned char byte : bytes) {
-        token += kHex[byte >> 4];
-        token += kHex[byte & 0xf];
-    }
-    return token;
-}
-
-// $XDG_STATE_HOME/dovezurad, by default ~/.local/state/dovezurad.
-std::string stateFolderPath()
-{
-    if (const char *state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/')
-        return std::string(state) + "/dovezurad";
-    std::string home;
-    if (const char *variable = std::getenv("HOME"); variable && variable[0] == '/') {
-        home = variable;
-    } else {
-        std::array<char, 4096> buffer{};
-        passwd entry{};
-        passwd *found = nullptr;
-        if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-            found == nullptr || found->pw_dir == nullptr)
-            fail(ENOENT);
-        home = found->pw_dir;
-    }
-    return home + "/.local/state/dovezurad";
-}
-
-UniqueFd openStateFolder(bool create)
-{
-    const std::string path = stateFolderPath();
-    if (create) {
-        for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-            const std::string part = path.substr(0, slash);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-                fail(errno);
-            if (slash == std::string::npos)
-                break;
-        }
-    }
-    UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder)
-        fail(errno);
-    return folder;
-}
-
-// The head of a recovery file. The new text follows at dataOffset(), to be copied over the
-// script from `start` on; the script then ends at `newSize`.
-struct RecoveryHeader
-{
-    char magic[8];
-    // 0 while the recovery file may be incomplete; 1 once it is complete and flushed, from when
-    // the script may be part old, part new text.
-    std::uint8_t phase;
-    std::uint8_t unused[7];
-    std::uint64_t device;
-    std::uint64_t inode;
-    std::uint64_t start;
-    std::uint64_t newSize;
-    std::uint32_t nameLength;
-    std::uint32_t folderLength;
-};
-constexpr char kRecoveryMagic[8] = {'D', 'Z', 'R', 'E', 'C', 'U', 'P', '1'};
-constexpr std::uint64_t kPhaseOffset = offsetof(RecoveryHeader, phase);
-
-RecoveryHeader recoveryHeader(const struct stat &script, std::uint64_t start, std::uint64_t newSize,
-                              const std::string &name, const std::string &folder)
-{
-    RecoveryHeader header{};
-    std::memcpy(header.magic, kRecoveryMagic, sizeof kRecoveryMagic);
-    header.phase = 0;
-    header.device = script.st_dev;
-    header.inode = script.st_ino;
-    header.start = start;
-    header.newSize = newSize;
-    header.nameLength = static_cast<std::uint32_t>(name.size());
-    header.folderLength = static_cast<std::uint32_t>(folder.size());
-    return header;
-}
-
-std::uint64_t dataOffset(const RecoveryHeader &header)
-{
-    const std::uint64_t used = sizeof header + header.nameLength + header.folderLength;
-    return (used + kBlock - 1) / kBlock * kBlock;
-}
-
-// Copies the new text over the script and makes it last.
-void copyBack(int recovery, std::uint64_t from, int script, std::uint64_t start,
-              std::uint64_t newSize)
-{
-    if (!copyRange(recovery, from, script, start, newSize - start, false))
-        fail(EIO);
-    if (::ftruncate(script, static_cast<off_t>(newSize)) != 0 || ::fdatasync(script) != 0)
-        fail(errno);
-}
-
-void discard(int folder, const std::string &name)
-{
-    ::unlinkat(folder, name.c_str(), 0);
-    ::fsync(folder);
-}
-
-// Finishes the copy-back of an interrupted run, or drops its recovery file when the script was
-// never touched or is no longer the same file. False when it must wait for a later start.
-bool recover(int folder, const std::string &name)
-{
-    UniqueFd recovery(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!recovery)
-        return errno == ENOENT;
-    RecoveryHeader header{};
-    std::string scriptName;
-    std::string scriptFolder;
-    try {
-        if (readFull(recovery.get(), reinterpret_cast<unsigned char *>(&header), sizeof header,
-                     0) != sizeof header ||
-            std::memcmp(header.magic, kRecoveryMagic, sizeof kRecoveryMagic) != 0 ||
-            header.phase != 1) {
-            discard(folder, name); // the script was not touched yet
-            return true;
-        }
-        scriptName.resize(header.nameLength);
-        scriptFolder.resize(header.folderLength);
-        readFull(recovery.get(), reinterpret_cast<unsigned char *>(scriptName.data()),
-                 scriptName.size(), sizeof header);
-        readFull(recovery.get(), reinterpret_cast<unsigned char *>(scriptFolder.data()),
-                 scriptFolder.size(), sizeof header + scriptName.size());
-    } catch (const FileError &) {
-        return false;
-    }
-
-    UniqueFd targetFolder = tryOpenFolder(scriptFolder);
-    if (!targetFolder) {
-        if (errno != ENOENT && errno != ENOTDIR)
-            return false;
-        discard(folder, name);
-        return true;
-    }
-    UniqueFd script(::openat(targetFolder.get(), scriptName.c_str(),
-                             O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat found
-    {
-    };
-    if (!script || ::fstat(script.get(), &found) != 0 || found.st_dev != header.device ||
-        found.st_ino != header.inode) {
-        if (!script && errno != ENOENT && errno != ELOOP)
-            return false;
-        discard(folder, name); // gone, or another file now has that name
-        return true;
-    }
-    if (::flock(script.get(), LOCK_EX | LOCK_NB) != 0)
-        return false;
-    try {
-        copyBack(recovery.get(), dataOffset(header), script.get(), header.start, header.newSize);
-    } catch (const FileError &) {
-        return false;
-    }
-    discard(folder, name);
-    return true;
-}
-
-// Cleans up after one run that is no longer alive; false when something must wait.
-bool cleanUpAfter(int stateFolder, const std::string &token, int record)
-{
-    std::string folders;
-    std::array<char, 4096> buffer{};
-    for (;;) {
-        const ssize_t n = ::read(record, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        folders.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-    bool done = true;
-    for (std::size_t begin = 0; begin < folders.size();) {
-        std::size_t end = folders.find('\0', begin);
-        if (end == std::string::npos)
-            break; // cut short by a power cut: no name was made there yet
-        const std::string path = folders.substr(begin, end - begin);
-        begin = end + 1;
-        UniqueFd folder = tryOpenFolder(path);
-        if (!folder) {
-            done = done && (errno == ENOENT || errno == ENOTDIR);
-            continue;
-        }
-        for (std::size_t slot = 0; slot <= kLinkSlot; ++slot)
-            ::unlinkat(folder.get(), tempName(token, slot).c_str(), 0);
-        done = recover(folder.get(), recoveryName(token)) && done;
-    }
-    return recover(stateFolder, token + kRecoverySuffix) && done;
+    DIR *listing = ::opendir("/proc/self/fd");
+    if (listing == nullptr)
+        return kReservedFiles;
+    std::uint64_t count = 0;
+    while (const dirent *entry = ::readdir(listing))
+        count += entry->d_name[0] != '.' ? 1 : 0;
+    ::closedir(listing);
+    return count > 0 ? count - 1 : 0; // the listing's own
 }
 
 } // namespace
 
-// The run's own file in the state folder, locked while the run lives: it names every folder
-// where the run makes a name of its own, before it makes it. A record that nobody holds belongs
-// to a run that died, and tells a later start where to look.
-class RunRecord
+DescriptorBudget descriptorBudget(std::uint64_t limit, std::uint64_t open, std::size_t batch)
 {
-public:
-    RunRecord() : m_token(randomToken()) {}
-    RunRecord(const RunRecord &) = delete;
-    RunRecord &operator=(const RunRecord &) = delete;
-    ~RunRecord() = default;
-
-    const std::string &token() const { return m_token; }
-
-    void note(const std::string &folderPath)
-    {
-        if (m_folders.contains(folderPath))
-            return;
-        if (!m_file) {
-            m_stateFolder = openStateFolder(true);
-            // Locked under a name no start looks at, then renamed: a record is never seen
-            // unlocked while its run lives, so no other start takes it for a dead run's.
-            const std::string name = m_token + kRecordSuffix;
-            const std::string unlockedName = m_token + ".nuevo";
-            UniqueFd file(::openat(m_stateFolder.get(), unlockedName.c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
-            if (!file)
-                fail(errno);
-            if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
-                ::renameat(m_stateFolder.get(), unlockedName.c_str(), m_stateFolder.get(),
-                           name.c_str()) != 0) {
-                const int error = errno;
-                ::unlinkat(m_stateFolder.get(), unlockedName.c_str(), 0);
-                fail(error);
-            }
-            flushFolderFd(m_stateFolder.get());
-            m_file = std::move(file);
-        }
-        const std::string entry = folderPath + '\0';
-        if (::write(m_file.get(), entry.data(), entry.size()) !=
-                static_cast<ssize_t>(entry.size()) ||
-            ::fdatasync(m_file.get()) != 0)
-            fail(errno);
-        m_folders.insert(folderPath);
-    }
-
-    UniqueFd stateFolder()
-    {
-        if (!m_stateFolder)
-            m_stateFolder = openStateFolder(true);
-        UniqueFd copy(::fcntl(m_stateFolder.get(), F_DUPFD_CLOEXEC, 0));
-        if (!copy)
-            fail(errno);
-        return copy;
-    }
-
-    void remove() noexcept
-    {
-        if (m_file)
-            ::unlinkat(m_stateFolder.get(), (m_token + kRecordSuffix).c_str(), 0);
-    }
-
-private:
-    std::string m_token;
-    UniqueFd m_stateFolder;
-    UniqueFd m_file;
-    std::set<std::string> m_folders;
-};
-
-void finishInterruptedRewrites() noexcept
-{
-    try {
-        UniqueFd state = openStateFolder(false);
-        const int listing = ::fcntl(state.get(), F_DUPFD_CLOEXEC, 0);
-        DIR *raw = listing >= 0 ? ::fdopendir(listing) : nullptr;
-        if (raw == nullptr) {
-            if (listing >= 0)
-                ::close(listing);
-            return;
-        }
-        const auto closeFolder = [](DIR *open) { ::closedir(open); };
-        std::unique_ptr<DIR, decltype(closeFolder)> folder(raw, closeFolder);
-        std::vector<std::string> records;
-        while (const dirent *entry = ::readdir(folder.get())) {
-            const std::string name = entry->d_name;
-            if (name.size() > std::strlen(kRecordSuffix) && name.ends_with(kRecordSuffix))
-                records.push_back(name);
-        }
-        for (const std::string &name : records) {
-            UniqueFd record(::openat(state.get(), name.c_str(), O_RDONLY | O_CLOEXEC));
-            if (!record || ::flock(record.get(), LOCK_EX | LOCK_NB) != 0)
-                continue; // its run is still alive
-            const std::string token = name.substr(0, name.size() - std::strlen(kRecordSuffix));
-            if (cleanUpAfter(state.get(), token, record.get()))
-                ::unlinkat(state.get(), name.c_str(), 0);
-        }
-    } catch (...) {
-        // Nothing to clean up, or not now: a later start tries again.
-    }
+    const std::uint64_t free = limit > open + kReservedFiles ? limit - open - kReservedFiles : 0;
+    // Each pending script holds its files and, once replaced, may leave its old file to close.
+    const auto fits = static_cast<std::size_t>(
+        std::min<std::uint64_t>(free / (kFilesPerPendingScript + 1), batch));
+    DescriptorBudget budget;
+    budget.batch = std::max<std::size_t>(fits, 1);
+    const std::uint64_t left = free > budget.batch * kFilesPerPendingScript
+                                   ? free - budget.batch * kFilesPerPendingScript
+                                   : 0;
+    budget.waitingCloses =
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, kMostWaitingCloses));
+    return budget;
 }
 
 ScriptReplacement::ScriptReplacement(ReplacementRun &run, const std::string &folder,
@@ -630,6 +223,9 @@ void ScriptReplacement::open(const std::string &folder, const std::string &name)
     if (::fstatat(folderFd.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
         fail(errno);
     if (S_ISLNK(named.st_mode)) {
+        // Another user's link may lead into the runner's private files.
+        if (!mayFollowLink(named.st_uid, m_original.st_uid, ::geteuid()))
+            throw FileError::heldByAnotherProgram();
         const std::string path = descriptorPath(m_input.get());
         const auto slash = path.find_last_of('/');
         m_targetFolderPath = slash == 0 ? "/" : path.substr(0, slash);
@@ -666,6 +262,8 @@ std::size_t ScriptReplacement::read(unsigned char *data, std::size_t size)
         static_cast<std::size_t>(std::min<std::uint64_t>(size, this->size() - m_readOffset));
     if (readFull(m_input.get(), data, wanted, m_readOffset) != wanted)
         throw FileError::heldByAnotherProgram(); // another program cut it short
+    if (m_path == Path::CopyBack)
+        sumOldBytes(data, wanted, m_readOffset);
     m_readOffset += wanted;
     return wanted;
 }
@@ -694,8 +292,8 @@ bool ScriptReplacement::tryRenamePath()
                 return false;
             fail(errno);
         }
-        const std::string name = tempName(m_run.record().token(), m_run.freeSlot());
-        m_run.record().note(targetFolderPath());
+        const std::string name = m_run.record().temporaryName(m_run.freeSlot());
+        noteTargetFolder();
         m_output.reset(::openat(folder, name.c_str(),
                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!m_output) {
@@ -730,36 +328,87 @@ void ScriptReplacement::startCopyBack()
 {
     m_path = Path::CopyBack;
     RunRecord &record = m_run.record();
-    const std::string &folderPath = targetFolderPath();
-    record.note(folderPath);
-    std::string name = recoveryName(record.token());
+    // Unpredictable, so that nobody who watches the folder can have the name ready first.
+    const std::string name = ".dovezurad-" + randomHex(8) + kRecoverySuffix;
     constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    m_recoveryPlace = {false, targetFolderPath(), name};
+    record.noteRecoveryPlace(m_recoveryPlace);
     m_output.reset(::openat(m_targetFolder.get(), name.c_str(), kFlags, 0600));
     m_outputFolder = m_targetFolder.get();
     if (!m_output && (errno == EACCES || errno == EPERM)) {
-        // A folder we cannot write: the recovery file goes to the user's own state folder.
-        m_stateFolder = record.stateFolder();
-        name = record.token() + kRecoverySuffix;
-        m_output.reset(::openat(m_stateFolder.get(), name.c_str(), kFlags, 0600));
-        m_outputFolder = m_stateFolder.get();
+        // A folder we cannot write: the recovery file goes to the run's private folder.
+        m_recoveryPlace = {true, {}, name};
+        record.noteRecoveryPlace(m_recoveryPlace);
+        m_output.reset(::openat(record.stateFolder(), name.c_str(), kFlags, 0600));
+        m_outputFolder = record.stateFolder();
     }
     if (!m_output)
         fail(errno);
     m_outputName = name;
+    m_dataOffset = recoveryHeader().dataOffset();
 
-    m_dataOffset = dataOffset(recoveryHeader(m_original, m_start, 0, m_targetName, folderPath));
+    // The old bytes from the first difference on are known by their checksums, so that a later
+    // start can tell them from anything written over the script after a kill. The ones already
+    // read are read again.
+    m_summedTo = m_start;
+    std::vector<unsigned char> buffer(kCopyChunk);
+    for (std::uint64_t at = m_start; at < m_readOffset;) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_readOffset - at, buffer.size()));
+        if (readFull(m_input.get(), buffer.data(), want, at) != want)
+            throw FileError::heldByAnotherProgram();
+        sumOldBytes(buffer.data(), want, at);
+        at += want;
+    }
+}
+
+void ScriptReplacement::sumOldBytes(const unsigned char *data, std::size_t size,
+                                    std::uint64_t offset)
+{
+    const std::uint64_t end = offset + size;
+    std::uint64_t at = std::max(offset, m_summedTo);
+    while (at < end) {
+        const std::uint64_t blockEnd = std::min((at / kBlock + 1) * kBlock, this->size());
+        const std::uint64_t upTo = std::min(blockEnd, end);
+        const unsigned char *bytes = data + (at - offset);
+        const auto length = static_cast<std::size_t>(upTo - at);
+        if (m_oldBlock.empty() && upTo == blockEnd) {
+            m_oldChecksums.push_back(blockChecksum({bytes, length}));
+        } else {
+            m_oldBlock.append(reinterpret_cast<const char *>(bytes), length);
+            if (upTo == blockEnd) {
+                m_oldChecksums.push_back(
+                    blockChecksum({reinterpret_cast<const unsigned char *>(m_oldBlock.data()),
+                                   m_oldBlock.size()}));
+                m_oldBlock.clear();
+            }
+        }
+        at = upTo;
+    }
+    m_summedTo = std::max(m_summedTo, end);
+}
+
+RecoveryHeader ScriptReplacement::recoveryHeader() const
+{
+    RecoveryHeader header;
+    header.script = {static_cast<std::uint64_t>(m_original.st_dev),
+                     static_cast<std::uint64_t>(m_original.st_ino)};
+    header.start = m_start;
+    header.newSize = m_newSize;
+    header.oldSize = size();
+    header.name = m_targetName;
+    header.folder = m_canonicalFolderPath;
+    header.oldChecksums = m_oldChecksums;
+    header.oldChecksums.resize(oldBlockCount(m_start, size()));
+    return header;
 }
 
 void ScriptReplacement::write(const unsigned char *data, std::size_t size, std::uint64_t offset)
 {
-    if (m_path == Path::Rename) {
-        writeSkippingHoles(m_output.get(), data, size, offset);
-        writeBack(offset + size);
-    } else {
-        const std::uint64_t at = m_dataOffset + (offset - m_start);
-        writeAll(m_output.get(), data, size, at);
-        writeBack(at + size);
-    }
+    // Both files are in line with the script's blocks: whole blocks of zeros stay holes.
+    const std::uint64_t at = m_path == Path::Rename ? offset : m_dataOffset + (offset - m_start);
+    writeSkippingHoles(m_output.get(), data, size, at);
+    writeBack(at + size);
 }
 
 void ScriptReplacement::writeBack(std::uint64_t end)
@@ -789,12 +438,22 @@ void ScriptReplacement::endOutput(std::uint64_t size)
             fail(errno);
         return;
     }
-    const RecoveryHeader header =
-        recoveryHeader(m_original, m_start, size, m_targetName, m_targetFolderPath);
-    std::string head(reinterpret_cast<const char *>(&header), sizeof header);
-    head += m_targetName;
-    head += m_targetFolderPath;
+    if (m_oldChecksums.size() != oldBlockCount(m_start, this->size()))
+        throw FileError::heldByAnotherProgram(); // the script was not read to its end
+    RecoveryHeader header = recoveryHeader();
+    if (size < this->size()) {
+        // The old bytes after the new end, in its block: a copy-back cut short leaves them there.
+        std::array<unsigned char, kBlock> tail{};
+        const auto length =
+            static_cast<std::size_t>(std::min((size / kBlock + 1) * kBlock, this->size()) - size);
+        if (readFull(m_input.get(), tail.data(), length, size) != length)
+            throw FileError::heldByAnotherProgram();
+        header.oldTailChecksum = blockChecksum({tail.data(), length});
+    }
+    const std::string head = header.encode();
     writeAll(m_output.get(), reinterpret_cast<const unsigned char *>(head.data()), head.size(), 0);
+    if (::ftruncate(m_output.get(), static_cast<off_t>(m_dataOffset + (size - m_start))) != 0)
+        fail(errno);
 }
 
 void ScriptReplacement::checkWritten()
@@ -833,6 +492,12 @@ void ScriptReplacement::checkUnchanged() const
 
 void ScriptReplacement::commit()
 {
+    // Everything that may wait comes first, so that the check below is the last thing before
+    // the replacement; if it fails, the destructor removes what was prepared.
+    if (m_path == Path::Rename)
+        prepareRename();
+    else
+        prepareCopyBack();
     if (m_run.m_hooks.beforeReplace)
         m_run.m_hooks.beforeReplace();
     checkUnchanged();
@@ -843,24 +508,58 @@ void ScriptReplacement::commit()
     m_committed = true;
 }
 
+void ScriptReplacement::prepareRename()
+{
+    if (!m_outputName.empty())
+        return;
+    const int folder = m_targetFolder.get();
+    const std::string name = m_run.linkName();
+    try {
+        noteTargetFolder();
+    } catch (const FileError &) {
+        // Without a record a kill in the next instant may leave this one name behind; the
+        // rewrite itself is still safe.
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(m_output.get());
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        (errno == EEXIST || ::linkat(m_output.get(), "", folder, name.c_str(), AT_EMPTY_PATH) != 0))
+        fail(errno); // a name made by another, before us: never ours to use
+    m_outputName = name;
+    m_outputFolder = folder;
+}
+
+void ScriptReplacement::prepareCopyBack()
+{
+    m_script.reset(::openat(m_targetFolder.get(), m_targetName.c_str(),
+                            O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat found
+    {
+    };
+    if (!m_script || ::fstat(m_script.get(), &found) != 0)
+        fail(errno);
+    if (!sameFile(found, m_original))
+        throw FileError::heldByAnotherProgram();
+    struct stat recovery
+    {
+    };
+    if (::fstat(m_output.get(), &recovery) != 0)
+        fail(errno);
+    m_run.record().noteCopyBack({m_canonicalFolderPath,
+                                 m_targetName,
+                                 {static_cast<std::uint64_t>(m_original.st_dev),
+                                  static_cast<std::uint64_t>(m_original.st_ino)},
+                                 m_recoveryPlace,
+                                 {static_cast<std::uint64_t>(recovery.st_dev),
+                                  static_cast<std::uint64_t>(recovery.st_ino)}});
+    const std::uint8_t complete = 1;
+    writeAll(m_output.get(), &complete, 1, kRecoveryPhaseOffset);
+    if (::fdatasync(m_output.get()) != 0)
+        fail(errno);
+}
+
 void ScriptReplacement::commitRename()
 {
     const int folder = m_targetFolder.get();
-    if (m_outputName.empty()) {
-        const std::string name = tempName(m_run.record().token(), kLinkSlot);
-        try {
-            m_run.record().note(targetFolderPath());
-        } catch (const FileError &) {
-            // Without a record a kill in the next instant may leave this one name behind; the
-            // rewrite itself is still safe.
-        }
-        const std::string self = "/proc/self/fd/" + std::to_string(m_output.get());
-        if (::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
-            ::linkat(m_output.get(), "", folder, name.c_str(), AT_EMPTY_PATH) != 0)
-            fail(errno);
-        m_outputName = name;
-        m_outputFolder = folder;
-    }
     if (::renameat(folder, m_outputName.c_str(), folder, m_targetName.c_str()) != 0)
         fail(errno); // the destructor removes the name
     m_outputName.clear();
@@ -876,38 +575,54 @@ void ScriptReplacement::commitRename()
 
 void ScriptReplacement::commitCopyBack()
 {
-    UniqueFd script(::openat(m_targetFolder.get(), m_targetName.c_str(),
-                             O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat found
-    {
-    };
-    if (!script || ::fstat(script.get(), &found) != 0)
-        fail(errno);
-    if (!sameFile(found, m_original))
-        throw FileError::heldByAnotherProgram();
-
-    const std::uint8_t complete = 1;
-    writeAll(m_output.get(), &complete, 1, kPhaseOffset);
-    if (::fdatasync(m_output.get()) != 0)
-        fail(errno);
     // From here a failure leaves the recovery file, and the run's record, for the next start.
     m_run.m_keepRecord = true;
     const std::string name = m_outputName;
     m_outputName.clear();
-    copyBack(m_output.get(), m_dataOffset, script.get(), m_start, m_newSize);
+    if (!copyOver(m_output.get(), m_dataOffset, m_script.get(), m_input.get(), m_start,
+                  m_newSize - m_start))
+        fail(EIO);
+    if (::ftruncate(m_script.get(), static_cast<off_t>(m_newSize)) != 0 ||
+        ::fdatasync(m_script.get()) != 0)
+        fail(errno);
     ::unlinkat(m_outputFolder, name.c_str(), 0);
     m_run.m_keepRecord = false;
     m_run.flushLater(m_outputFolder);
 }
 
-const std::string &ScriptReplacement::targetFolderPath()
+void ScriptReplacement::noteTargetFolder()
 {
-    if (m_targetFolderPath.empty() || m_targetFolderPath.front() != '/')
-        m_targetFolderPath = descriptorPath(m_targetFolder.get());
-    return m_targetFolderPath;
+    // Once a folder, known by its identity: its path costs more to learn.
+    struct stat folder
+    {
+    };
+    if (::fstat(m_targetFolder.get(), &folder) != 0)
+        fail(errno);
+    const std::pair key{folder.st_dev, folder.st_ino};
+    if (m_run.m_notedFolders.contains(key))
+        return;
+    m_run.record().noteFolder(targetFolderPath());
+    m_run.m_notedFolders.insert(key);
 }
 
-BackgroundCloser::BackgroundCloser(std::size_t threads)
+const std::string &ScriptReplacement::targetFolderPath()
+{
+    // The folder as the system names it, without links, so that a later start can reach it
+    // again without following one.
+    if (m_canonicalFolderPath.empty()) {
+        try {
+            m_canonicalFolderPath = descriptorPath(m_targetFolder.get());
+        } catch (const FileError &) {
+            if (!m_targetFolderPath.starts_with('/'))
+                throw; // longer than the system names, and given relative
+            m_canonicalFolderPath = m_targetFolderPath;
+        }
+    }
+    return m_canonicalFolderPath;
+}
+
+BackgroundCloser::BackgroundCloser(std::size_t threads, std::size_t mostWaiting)
+    : m_mostWaiting(mostWaiting)
 {
     for (std::size_t i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { work(); });
@@ -926,11 +641,10 @@ BackgroundCloser::~BackgroundCloser()
 
 void BackgroundCloser::close(UniqueFd fd)
 {
-    // Past a few hundred waiting, the caller closes its own: the limit of open files is near.
-    constexpr std::size_t kMostWaiting = 256;
+    // Past that many waiting, the caller closes its own: the limit of open files is near.
     {
         const std::lock_guard lock(m_mutex);
-        if (m_queue.size() < kMostWaiting) {
+        if (m_queue.size() < m_mostWaiting) {
             m_queue.push_back(std::move(fd));
             m_wake.notify_one();
             return;
@@ -955,14 +669,22 @@ void BackgroundCloser::work()
 }
 
 ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
-    : m_hooks(std::move(hooks)), m_batchSize(std::clamp<std::size_t>(batchSize, 1, kLinkSlot))
+    : m_hooks(std::move(hooks))
 {
     // Past a file-size limit a write fails with EFBIG, reported as a full disk, instead of the
     // signal ending the program with the script half-written.
     std::signal(SIGXFSZ, SIG_IGN);
     finishInterruptedRewrites();
+    rlimit files{};
+    const std::uint64_t limit =
+        ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+            ? files.rlim_cur
+            : std::uint64_t{1} << 20;
+    const DescriptorBudget budget = descriptorBudget(
+        limit, openFileCount(), std::clamp<std::size_t>(batchSize, 1, RunRecord::kLinkSlot));
+    m_batchSize = budget.batch;
     if (m_batchSize > 1)
-        m_closer = std::make_unique<BackgroundCloser>(4);
+        m_closer = std::make_unique<BackgroundCloser>(4, budget.waitingCloses);
 }
 
 ReplacementRun::~ReplacementRun()
@@ -1087,4 +809,13 @@ RunRecord &ReplacementRun::record()
 std::size_t ReplacementRun::freeSlot() const
 {
     return m_pending.size();
+}
+
+std::string ReplacementRun::linkName()
+{
+    try {
+        return record().temporaryName(RunRecord::kLinkSlot);
+    } catch (const FileError &) {
+        return ".dovezurad-" + randomHex(8); // no record to name it in
+    }
 }

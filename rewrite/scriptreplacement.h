@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recoverypolicy.h"
+#include "runrecord.h"
 #include "uniquefd.h"
 
 #include <sys/stat.h>
@@ -27,7 +29,6 @@ struct ReplacementHooks
 };
 
 class ReplacementRun;
-class RunRecord;
 
 // Closes the scripts' old files on a few threads of its own. The last close of a replaced file
 // frees its blocks, which on some disks waits for the device each time; several at once overlap
@@ -35,7 +36,8 @@ class RunRecord;
 class BackgroundCloser
 {
 public:
-    explicit BackgroundCloser(std::size_t threads);
+    // At most `mostWaiting` descriptors wait; past that the caller closes its own.
+    BackgroundCloser(std::size_t threads, std::size_t mostWaiting);
     BackgroundCloser(const BackgroundCloser &) = delete;
     BackgroundCloser &operator=(const BackgroundCloser &) = delete;
     ~BackgroundCloser();
@@ -48,6 +50,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<UniqueFd> m_queue;
+    std::size_t m_mostWaiting = 0;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };
@@ -59,8 +62,12 @@ private:
 // in the run's record), given the script's identity, flushed and renamed over the script.
 // Copy-back path, when the new file cannot carry the identity (hard links, an owner or group we
 // cannot give, attributes we cannot set, a folder we cannot write): the new text goes to a
-// flushed recovery file first and is then copied over the script; a crash in between is finished
-// by finishInterruptedRewrites().
+// flushed recovery file first, with checksums of the old bytes it replaces, and is then copied
+// over the script; a crash in between is finished by finishInterruptedRewrites().
+//
+// A symbolic link is followed only where mayFollowLink() allows it. Whatever may wait (the run's
+// record, flushes, names) is done before the last check that nobody else changed the script,
+// which comes right before the replacement.
 class ScriptReplacement
 {
 public:
@@ -96,21 +103,26 @@ private:
     void open(const std::string &folder, const std::string &name);
     bool tryRenamePath();
     void startCopyBack();
-    void writeOutput(const unsigned char *data, std::size_t size, std::uint64_t offset);
+    void sumOldBytes(const unsigned char *data, std::size_t size, std::uint64_t offset);
     void checkWritten();
     void flushData();
     void writeBack(std::uint64_t end);
     void checkUnchanged() const;
     void commit();
+    void prepareRename();
+    void prepareCopyBack();
     void commitRename();
     void commitCopyBack();
+    void noteTargetFolder();
     const std::string &targetFolderPath();
+    RecoveryHeader recoveryHeader() const;
 
     ReplacementRun &m_run;
     bool m_alreadyDone = false;
     UniqueFd m_targetFolder; // the folder of the file that was read: a link's target's own
     std::string m_targetName;
     std::string m_targetFolderPath;
+    std::string m_canonicalFolderPath; // as the record names it: absolute, without links
     UniqueFd m_input;
     struct stat m_original
     {
@@ -118,10 +130,14 @@ private:
     std::uint64_t m_readOffset = 0;
 
     Path m_path = Path::None;
-    UniqueFd m_output;              // the new file, or the recovery file
-    int m_outputFolder = -1;        // where m_outputName lies: m_targetFolder or the state folder
-    UniqueFd m_stateFolder;         // held while the recovery file lies there
-    std::string m_outputName;       // empty while the new file has no name
+    UniqueFd m_output;        // the new file, or the recovery file
+    int m_outputFolder = -1;  // where m_outputName lies: m_targetFolder or the state folder
+    std::string m_outputName; // empty while the new file has no name
+    RecoveryPlace m_recoveryPlace;
+    UniqueFd m_script;                         // the script open for the copy-back's writes
+    std::vector<std::uint64_t> m_oldChecksums; // of the old bytes from m_start on, a block each
+    std::string m_oldBlock;                    // the old bytes of a block not yet summed whole
+    std::uint64_t m_summedTo = 0;
     std::uint64_t m_dataOffset = 0; // where the new text starts in the output file
     std::uint64_t m_start = 0;      // where the new text first differs from the script
     std::uint64_t m_newSize = 0;
@@ -132,12 +148,13 @@ private:
 
 // What one run of rewrites shares: the scripts already done (by device and inode), the folders
 // to flush at the end, the scripts whose new text waits for one flush with the others, and the
-// record that lets a later start clean up after this run if it is killed.
+// record that lets a later start clean up after this run if it is killed. The batches and the
+// closes left waiting fit in the process's limit of open files.
 class ReplacementRun
 {
 public:
-    // batchSize > 1 lets the new texts of that many scripts be flushed together before they are
-    // renamed, each still after its own flush.
+    // batchSize > 1 lets the new texts of up to that many scripts be flushed together before
+    // they are renamed, each still after its own flush.
     explicit ReplacementRun(std::size_t batchSize = 1, ReplacementHooks hooks = {});
     ReplacementRun(const ReplacementRun &) = delete;
     ReplacementRun &operator=(const ReplacementRun &) = delete;
@@ -161,10 +178,12 @@ private:
     void dropRecord() noexcept;
     RunRecord &record();
     std::size_t freeSlot() const;
+    std::string linkName();
 
     ReplacementHooks m_hooks;
     std::size_t m_batchSize = 1;
     std::set<std::pair<dev_t, ino_t>> m_seen;
+    std::set<std::pair<dev_t, ino_t>> m_notedFolders; // named in the record
     std::map<std::pair<dev_t, ino_t>, UniqueFd> m_foldersToFlush;
     std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
     std::unique_ptr<RunRecord> m_record;
@@ -172,6 +191,11 @@ private:
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
 };
 
-// Finishes the copy-backs and removes the temporary files of runs that were killed or lost
-// their power. Called at start; never throws, and leaves for a later start what it cannot do.
-void finishInterruptedRewrites() noexcept;
+// How many scripts may wait in a batch and how many closes may wait for the background closer,
+// for a process that may open `limit` files and has `open` open now.
+struct DescriptorBudget
+{
+    std::size_t batch = 1;
+    std::size_t waitingCloses = 0;
+};
+DescriptorBudget descriptorBudget(std::uint64_t limit, std::uint64_t open, std::size_t batch);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Usage: scripts/fuzz.sh [seconds]
 # Fuzzes the chunk-fed script transform against its whole-text reference, with libFuzzer from
-# Debian's clang, for the given time (600 s unless told). The test command runs it briefly.
-# New inputs collect in build/fuzz/corpus; a failing one is left as build/fuzz/crash-*, and is
-# worth adding to tests/rewrite/fuzz/corpus once fixed.
+# Debian's clang, for the given time (600 s unless told), and then the recovery of dead runs
+# over made-up records and recovery files for a quarter of it (5 s at least). The test command
+# runs both briefly. New inputs collect in build/fuzz/corpus and build/fuzz/recovery-corpus; a
+# failing one is left as build/fuzz/crash-*, and is worth adding to the committed corpus
+# (tests/rewrite/fuzz/corpus or recovery-corpus) once fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,10 +16,17 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
     -DDOVEZURAD_WINDOW=OFF -DDOVEZURAD_TESTS=OFF -DDOVEZURAD_SANITIZE=OFF \
     -DDOVEZURAD_FUZZ=ON -DDOVEZURAD_WERROR=ON >/dev/null
 # The rewrite library too, so that Clang's warnings are errors there as well.
-cmake --build "$build" --parallel "$(nproc)" --target dovezurad_rewrite scripttransform_fuzz
+cmake --build "$build" --parallel "$(nproc)" --target dovezurad_rewrite scripttransform_fuzz \
+    recovery_fuzz
 
 mkdir -p "$build/corpus"
 # New inputs go to the first folder only: the committed corpus is read, never written.
 "$build/tests/rewrite/fuzz/scripttransform_fuzz" -max_total_time="$seconds" -max_len=8192 \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$build/" \
     "$build/corpus" tests/rewrite/fuzz/corpus
+
+recovery_seconds=$((seconds / 4 > 5 ? seconds / 4 : 5))
+mkdir -p "$build/recovery-corpus"
+"$build/tests/rewrite/fuzz/recovery_fuzz" -max_total_time="$recovery_seconds" -max_len=16384 \
+    -timeout=10 -print_final_stats=1 -artifact_prefix="$build/" \
+    "$build/recovery-corpus" tests/rewrite/fuzz/recovery-corpus

@@ -2,6 +2,7 @@
 
 #include "cmdcambiar.h"
 #include "nativefolder.h"
+#include "runrecord.h"
 #include "scriptfolder.h"
 
 #include <cerrno>
@@ -140,6 +141,9 @@ private:
 
 int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
+    // What a killed run left half done is finished first; what it set aside is told.
+    for (const std::string &message : finishInterruptedRewrites())
+        streams.err << message << '\n';
     std::string folder;
     std::vector<std::string> scripts;
     try {

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -94,7 +95,7 @@ int main(int argc, char *argv[])
     }
 
     // What a killed run left half done is finished before anything else looks at scripts.
-    finishInterruptedRewrites();
+    const std::vector<std::string> setAside = finishInterruptedRewrites();
 
     QApplication application(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
@@ -103,6 +104,8 @@ int main(int argc, char *argv[])
     QApplication::installTranslator(&spanish);
 
     SystemMessageBoxes messageBoxes;
+    for (const std::string &message : setAside)
+        messageBoxes.messageBox(nullptr, QString::fromStdString(message), MessageStyle::Ok, {});
     frmDovezurad window(messageBoxes, std::make_unique<StorageDriveSource>(), *folder);
     window.show();
     return QApplication::exec();

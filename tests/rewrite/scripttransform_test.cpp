@@ -216,6 +216,9 @@ TEST(ScriptTransformChunks, SaysWhetherTheOutputIsStillTheInput)
     EXPECT_FALSE(mapped.unchanged);
     // 0x7b inside a UTF-16 character is not a delimiter.
     EXPECT_TRUE(transformed("\xff\xfe\x7b\x01", kBracesToAngles).unchanged);
+    // Either delimiter alone is a change, in both roads.
+    EXPECT_FALSE(transformed(utf16le("a}b"), kBracesToAngles, {3}).unchanged);
+    EXPECT_FALSE(transformed(utf16be("a{b"), kBracesToAngles, {3}).unchanged);
 
     // Spaces dropped at the end only: the output is the input's prefix, yet not unchanged.
     const Outcome trailing = transformed("ab   ", kBracesToAngles, {1, 3});
