@@ -7,6 +7,7 @@
 #include "terminalrun.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <unistd.h>
