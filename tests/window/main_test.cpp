@@ -8,38 +8,31 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 
 namespace {
 
-// True once the program catches `signal`, as the system tells in its status.
-bool catches(pid_t program, int signal)
+// Waits until `done` holds, for a minute at most.
+bool waitUntil(const std::function<bool()> &done)
 {
-    for (int tries = 0; tries < 3000; ++tries) {
-        std::ifstream status("/proc/" + std::to_string(program) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with("SigCgt:") &&
-                ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0)
-                return true;
-        }
+    for (int tries = 0; tries < 6000; ++tries) {
+        if (done())
+            return true;
         ::usleep(10000);
     }
     return false;
 }
 
-// The program's exit status; -1 when a signal ended it, or when it was still there after a
-// minute and had to be killed.
-int exitStatus(pid_t program)
+// True when the program catches `signal`, as the system tells in its status.
+bool catches(pid_t program, int signal)
 {
-    int status = 0;
-    for (int tries = 0; tries < 6000; ++tries) {
-        if (::waitpid(program, &status, WNOHANG) == program)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        ::usleep(10000);
+    std::ifstream status("/proc/" + std::to_string(program) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigCgt:"))
+            return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0;
     }
-    ::kill(program, SIGKILL);
-    ::waitpid(program, &status, 0);
-    return -1;
+    return false;
 }
 
 // A session manager ends programs with SIGTERM, and a logout sends SIGHUP: the window closes as
@@ -55,9 +48,12 @@ TEST(ProgramWindow, SigtermAndSighupCloseTheWindowAsTheUserWould)
             ::execl(DOVEZURAD_PROGRAM, DOVEZURAD_PROGRAM, folder.path().c_str(), nullptr);
             ::_exit(127);
         }
-        ASSERT_TRUE(catches(program, signal)) << ::strsignal(signal);
+        ASSERT_TRUE(waitUntil([&] { return catches(program, signal); }));
         ::kill(program, signal);
-        EXPECT_EQ(exitStatus(program), 0) << ::strsignal(signal);
+        int status = -1;
+        if (!waitUntil([&] { return ::waitpid(program, &status, WNOHANG) == program; }))
+            ::kill(program, SIGKILL); // and the check below fails
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ::strsignal(signal);
     }
 }
 
