@@ -26,8 +26,8 @@ void catchStopSignals(StopSignals which);
 // The first stop signal caught, or 0.
 int stopSignal() noexcept;
 
-// Becomes readable when a stop signal is caught, for an event loop to watch. Reading it empties
-// it; stopSignal() still tells.
+// Becomes readable, and stays so, when a stop signal is caught, for an event loop to watch; -1
+// when the signals are not caught.
 int stopNotifier() noexcept;
 
 // Waits until standard input has something to read: false when a stop signal came first.
