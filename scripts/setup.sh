@@ -12,6 +12,7 @@ packages=(
     libgmock-dev
     libbenchmark-dev
     qt6-base-dev
+    libqt6svg6
     qt6-translations-l10n
     fonts-dejavu-core
     xvfb

@@ -3,7 +3,6 @@
 #include "delimitersets.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 
 namespace {
 
@@ -17,34 +16,53 @@ CommandLine refused(std::string message)
     return command;
 }
 
-// A pair of delimiters "XY" for one option: X from the left set, Y from the right one, refused
-// with the field's own message otherwise. Returns the refusal, or empty.
-std::string readPair(const QString &option, const QString &value, std::string &left,
+// Each argument goes through the parser byte for byte: Latin-1 gives every byte a character of
+// its own and back, so a folder comes out exactly as it was given, whatever its encoding. Option
+// names and values are text, read as UTF-8 once parsed.
+QString carried(std::string_view bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString text(const QString &carriedBytes)
+{
+    return QString::fromUtf8(carriedBytes.toLatin1());
+}
+
+// One delimiter of a pair: a character of its side's set, refused naming the option, the
+// character and the side, then the field's own message.
+std::string take(char32_t character, std::string_view option, std::string_view side,
+                 std::string_view set, std::string_view allowed, std::string &field)
+{
+    if (character <= 0x7f && set.find(static_cast<char>(character)) != std::string_view::npos) {
+        field = std::string(1, static_cast<char>(character));
+        return {};
+    }
+    return "--" + std::string(option) + ": «" + QString::fromUcs4(&character, 1).toStdString() +
+           "» no es un delimitador " + std::string(side) + " permitido\n" + std::string(allowed);
+}
+
+// A pair of delimiters "XY" for one option: X from the left set, Y from the right one. Returns
+// the refusal, or empty.
+std::string readPair(std::string_view option, const QString &value, std::string &left,
                      std::string &right)
 {
     const QList<uint> characters = value.toUcs4();
     if (characters.size() != 2)
-        return "--" + option.toStdString() +
+        return "--" + std::string(option) +
                " necesita dos caracteres: el delimitador izquierdo y el derecho, por ejemplo "
                "'{}'.";
-    const auto take = [](uint character, std::string_view set, std::string_view message,
-                         std::string &field) -> std::string {
-        if (character > 0x7f || set.find(static_cast<char>(character)) == std::string_view::npos)
-            return std::string(message);
-        field = std::string(1, static_cast<char>(character));
-        return {};
-    };
-    std::string refusal =
-        take(characters[0], DelimiterSets::kLeftSet, DelimiterSets::kLeftMessage, left);
+    std::string refusal = take(characters[0], option, "izquierdo", DelimiterSets::kLeftSet,
+                               DelimiterSets::kLeftMessage, left);
     if (refusal.empty())
-        refusal =
-            take(characters[1], DelimiterSets::kRightSet, DelimiterSets::kRightMessage, right);
+        refusal = take(characters[1], option, "derecho", DelimiterSets::kRightSet,
+                       DelimiterSets::kRightMessage, right);
     return refusal;
 }
 
 } // namespace
 
-CommandLine parseCommandLine(const QStringList &arguments)
+CommandLine parseCommandLine(const std::vector<std::string> &arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -52,15 +70,18 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     const QCommandLineOption cambiar(QStringLiteral("cambiar"), QString(), QStringLiteral("XY"));
     const QCommandLineOption por(QStringLiteral("por"), QString(), QStringLiteral("XY"));
-    const QCommandLineOption si(QStringLiteral("si"));
+    const QCommandLineOption si(QStringList{QStringLiteral("si"), carried("sí")});
     parser.addOptions({help, version, cambiar, por, si});
 
-    if (!parser.parse(arguments)) {
+    QStringList carriedArguments;
+    for (const std::string &argument : arguments)
+        carriedArguments.push_back(carried(argument));
+    if (!parser.parse(carriedArguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             return refused(std::string("Opción desconocida: ") +
                            (unknown.first().size() == 1 ? "-" : "--") +
-                           unknown.first().toStdString() + '.' + kTryHelp);
+                           text(unknown.first()).toStdString() + '.' + kTryHelp);
         return refused(std::string("Falta el valor de --cambiar o --por.") + kTryHelp);
     }
 
@@ -78,7 +99,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (folders.size() > 1)
         return refused(std::string("Se admite una sola carpeta.") + kTryHelp);
     if (!folders.isEmpty())
-        command.folder = QFile::encodeName(folders.first()).toStdString();
+        command.folder = folders.first().toLatin1().toStdString();
 
     if (!parser.isSet(cambiar) && !parser.isSet(por)) {
         if (parser.isSet(si))
@@ -90,11 +111,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (parser.values(cambiar).size() > 1 || parser.values(por).size() > 1)
         return refused(std::string("--cambiar y --por se dan una sola vez.") + kTryHelp);
 
-    std::string refusal = readPair(QStringLiteral("cambiar"), parser.value(cambiar),
-                                   command.cierreIz, command.cierreDer);
+    std::string refusal =
+        readPair("cambiar", text(parser.value(cambiar)), command.cierreIz, command.cierreDer);
     if (refusal.empty())
-        refusal = readPair(QStringLiteral("por"), parser.value(por), command.newCierreIz,
-                           command.newCierreDer);
+        refusal =
+            readPair("por", text(parser.value(por)), command.newCierreIz, command.newCierreDer);
     if (!refusal.empty())
         return refused(refusal);
     command.action = CommandLine::Action::Rewrite;
@@ -113,7 +134,7 @@ std::string helpText()
            "Opciones:\n"
            "  --cambiar XY   los delimitadores actuales: X el izquierdo, Y el derecho\n"
            "  --por XY       los delimitadores nuevos: X el izquierdo, Y el derecho\n"
-           "  --si           responde «sí» a la confirmación; sin una terminal es obligatoria\n"
+           "  --si, --sí     responde «sí» a la confirmación; sin una terminal es obligatoria\n"
            "  -h, --help     muestra esta ayuda y termina\n"
            "  -v, --version  muestra la versión y termina\n"
            "\n"
@@ -121,8 +142,10 @@ std::string helpText()
            "Derechos permitidos:   } ] ) > / \\ ~\n"
            "\n"
            "Estado de salida: 0 si todo fue bien o no había scripts, 1 si no se confirmó,\n"
-           "2 si la orden no es válida, y si falla un script, el número del error\n"
-           "(53 archivo no encontrado, 70 permiso denegado, 75 error de acceso, ...).\n"
+           "2 si la orden no es válida, 128 más el número de la señal si se interrumpió\n"
+           "(130 con Ctrl+C, 143 con SIGTERM, 129 con SIGHUP), y si falla un script o no\n"
+           "se puede leer la carpeta, el número del error (53 archivo no encontrado,\n"
+           "70 permiso denegado, 75 error de acceso, 76 no existe la carpeta, ...).\n"
            "\n"
            "Ejemplo: dovezurad --cambiar '{}' --por '<>' --si ~/scripts\n";
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QStringList>
-
 #include <string>
+#include <vector>
 
 // What the program was asked to do on its command line.
 struct CommandLine
@@ -31,8 +30,8 @@ struct CommandLine
 };
 
 // Needs no application object, so that it runs before the program knows whether it will open
-// a window. arguments holds the program's name first, as argv does.
-CommandLine parseCommandLine(const QStringList &arguments);
+// a window. arguments holds the program's name first, as Process::arguments() gives them.
+CommandLine parseCommandLine(const std::vector<std::string> &arguments);
 
 std::string helpText();
 std::string versionText();

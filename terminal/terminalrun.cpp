@@ -2,10 +2,12 @@
 
 #include "cmdcambiar.h"
 #include "nativefolder.h"
+#include "process.h"
 #include "runrecord.h"
 #include "scriptfolder.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -15,6 +17,8 @@
 namespace {
 
 constexpr int kNotConfirmed = 1;
+// The shell's way to tell a program ended by a signal: 128 and the signal's number.
+constexpr int kStoppedBySignal = 128;
 
 // The window's operations on a terminal: the fields come from --cambiar and --por, the file
 // list is the folder's scripts, the question is asked on the terminal, and the final message
@@ -73,9 +77,12 @@ public:
     void freezeFileList() override {}
     void thawFileList() override {}
 
-    void showProgress(std::int32_t script, std::int32_t count, std::uint64_t,
-                      std::uint64_t) override
+    void showProgress(std::int32_t script, std::int32_t count, std::uint64_t done,
+                      std::uint64_t total) override
     {
+        // A script read whole is finished even if a stop comes next; one stopped before that is
+        // left as it was.
+        m_scriptsDone = done < total ? script - 1 : script;
         if (!m_streams.errIsTerminal || script == m_shownScript)
             return;
         m_streams.err << '\r' << script << " de " << count << std::flush;
@@ -91,30 +98,57 @@ public:
         m_progressShown = false;
     }
     void handlePendingEvents() override {}
-    bool isClosing() override { return false; }
+    // A stop signal stops the run as closing the window does. Only a stop the run has seen
+    // counts: one that comes after its last look leaves it finished.
+    bool isClosing() override
+    {
+        if (m_stopSignal == 0)
+            m_stopSignal = Process::stopSignal();
+        return m_stopSignal != 0;
+    }
 
     const std::string &lastMessage() const { return m_lastMessage; }
     bool refusedWithoutTerminal() const { return m_refusedWithoutTerminal; }
+    // The stop signal the run ended on, or 0.
+    int stopSignal() const { return m_stopSignal; }
+    bool confirmed() const { return m_confirmed; }
+    // The scripts rewritten, or left as they were because nothing in them changes, up to the
+    // one under way when the run was stopped.
+    std::int32_t scriptsDone() const { return m_scriptsDone; }
 
 private:
     int confirm(const std::string &prompt)
     {
-        if (m_command.yes)
-            return MessageAnswer::Yes;
+        m_confirmed = m_command.yes || answersYes(prompt);
+        return m_confirmed ? MessageAnswer::Yes : MessageAnswer::Cancel;
+    }
+
+    bool answersYes(const std::string &prompt)
+    {
         if (!m_streams.inIsTerminal) {
             m_refusedWithoutTerminal = true;
-            return MessageAnswer::Cancel;
+            return false;
         }
-        m_streams.err << plainLines(prompt) << " [s/N] " << std::flush;
+        m_streams.err << (m_command.folder.empty() ? plainLines(prompt) : namingTheFolder())
+                      << " [s/N] " << std::flush;
         std::string answer;
-        if (!std::getline(m_streams.in, answer)) {
+        const bool answered = Process::waitForInput() && std::getline(m_streams.in, answer);
+        if (isClosing() || !answered) {
             m_streams.err << '\n';
-            return MessageAnswer::Cancel;
+            return false;
         }
         return answer == "s" || answer == "S" || answer == "si" || answer == "sí" ||
-                       answer == "Si" || answer == "Sí"
-                   ? MessageAnswer::Yes
-                   : MessageAnswer::No;
+               answer == "Si" || answer == "Sí";
+    }
+
+    // The window's question, about the folder given rather than "the current one".
+    std::string namingTheFolder() const
+    {
+        std::error_code error;
+        const std::filesystem::path folder = std::filesystem::absolute(m_command.folder, error);
+        return "Todos los scripts contenidos en la carpeta\n" +
+               (error ? m_command.folder : folder.string()) +
+               "\nserán modificados.\n\n¿Desea continuar?";
     }
 
     // The window's texts end their lines the Windows way.
@@ -135,6 +169,9 @@ private:
     bool m_progressShown = false;
     std::int32_t m_shownScript = 0;
     bool m_refusedWithoutTerminal = false;
+    bool m_confirmed = false;
+    int m_stopSignal = 0;
+    std::int32_t m_scriptsDone = 0;
 };
 
 } // namespace
@@ -150,7 +187,13 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
         folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
         scripts = ScriptFolder::scripts(folder);
     } catch (const FileError &error) {
-        streams.err << error.what() << '\n';
+        // The window's words, when the folder given is not there or is not a folder.
+        streams.err << error.what()
+                    << (error.number() == FileError::pathNotFound().number() &&
+                                !command.folder.empty()
+                            ? ": no existe la carpeta " + command.folder
+                            : "")
+                    << '\n';
         return error.number();
     }
 
@@ -159,6 +202,13 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     if (failure) {
         streams.err << operations.lastMessage() << '\n';
         return failure->number();
+    }
+    if (operations.stopSignal() != 0) {
+        if (operations.confirmed())
+            streams.err << "Ejecución interrumpida: se procesaron " << operations.scriptsDone()
+                        << " de " << operations.fileCount()
+                        << " scripts; los demás quedan como estaban.\n";
+        return kStoppedBySignal + operations.stopSignal();
     }
     if (operations.refusedWithoutTerminal()) {
         streams.err << "Sin una terminal no se puede confirmar: añada --si para modificar los "

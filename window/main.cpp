@@ -1,17 +1,21 @@
 #include "commandline.h"
 #include "frmdovezurad.h"
+#include "process.h"
 #include "scriptreplacement.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 #include "terminalrun.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -55,14 +59,30 @@ std::optional<std::string> startFolder(const std::string &given)
     return folder;
 }
 
+// SIGTERM and SIGHUP (a logout) close the windows as the user would, so that a run under way is
+// abandoned the way a close abandons it.
+std::unique_ptr<QSocketNotifier> closeWindowsOnStopSignals()
+{
+    if (Process::stopNotifier() < 0)
+        return nullptr;
+    auto notifier =
+        std::make_unique<QSocketNotifier>(Process::stopNotifier(), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                     [notifier = notifier.get()] {
+                         notifier->setEnabled(false);
+                         QApplication::closeAllWindows();
+                     });
+    return notifier;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.push_back(QString::fromLocal8Bit(argv[i]));
-    const CommandLine command = parseCommandLine(arguments);
+    const CommandLine command = parseCommandLine(Process::arguments(argc, argv));
+    Process::catchStopSignals(command.action == CommandLine::Action::Rewrite
+                                  ? Process::StopSignals::Terminal
+                                  : Process::StopSignals::Window);
 
     switch (command.action) {
     case CommandLine::Action::Help:
@@ -100,6 +120,9 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.dovezurad.Dovezurad"));
+    // The icon theme's, where the desktop has one; otherwise the program's own.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("dovezurad"), QIcon(QStringLiteral(":/dovezurad.svg"))));
     SpanishQtTranslator spanish;
     QApplication::installTranslator(&spanish);
 
@@ -108,5 +131,6 @@ int main(int argc, char *argv[])
         messageBoxes.messageBox(nullptr, QString::fromStdString(message), MessageStyle::Ok, {});
     frmDovezurad window(messageBoxes, std::make_unique<StorageDriveSource>(), *folder);
     window.show();
+    const std::unique_ptr<QSocketNotifier> stopped = closeWindowsOnStopSignals();
     return QApplication::exec();
 }

@@ -8,7 +8,7 @@ set -euo pipefail
 build_dir=$1
 version=$2
 
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli lintian xvfb-run xwininfo; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli lintian xvfb-run xwininfo xprop; do
     if ! command -v "$tool" >/dev/null; then
         echo "package test skipped: $tool is missing (bash scripts/setup.sh installs it)"
         exit 77
@@ -39,7 +39,7 @@ for path in \
     grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
 done
 # Only the program and its data: no tests, libraries or headers of the build.
-unexpected=$(grep -v -e '/$' <<<"$contents" | grep -vE '^\./usr/(bin/dovezurad|share/(applications|icons|metainfo|man|doc)/)' || true)
+unexpected=$(grep -v -e '/$' <<<"$contents" | grep -vE '^\./usr/(bin/dovezurad|share/(applications|icons|metainfo|man|doc)/|share/lintian/overrides/dovezurad$)' || true)
 [[ -z "$unexpected" ]] || fail "the package holds more than it should: $unexpected"
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks Qt Widgets: $depends"
@@ -48,12 +48,16 @@ root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/org.dovezurad.Dovezurad.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.dovezurad.Dovezurad.metainfo.xml"
-lintian_report=$(lintian --fail-on error "$deb" 2>&1) || fail "lintian reports errors: $lintian_report"
+lintian_report=$(lintian --fail-on error --display-info "$deb" 2>&1) || fail "lintian reports errors: $lintian_report"
+# Built with the usual hardening: lintian finds nothing unprotected in the program.
+if grep -q 'hardening-' <<<"$lintian_report"; then
+    fail "lintian finds the program unhardened: $(grep 'hardening-' <<<"$lintian_report")"
+fi
 
 [[ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/dovezurad" --version)" == "dovezurad $version" ]] ||
     fail "--version does not print dovezurad $version"
 
-# The installed program, on an X server, opens its window on a folder of scripts.
+# The installed program, on an X server, opens its window on a folder of scripts, with its icon.
 mkdir "$scratch/scripts"
 printf '{a}' >"$scratch/scripts/uno.txt"
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 640x480x24" bash -c '
@@ -62,6 +66,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 640x480x24" bash -c '
     for _ in $(seq 100); do
         if xwininfo -root -tree | grep -q "\"Dovezurad\""; then
             xwininfo -name Dovezurad | grep -q "Map State: IsViewable" || break
+            xprop -name Dovezurad _NET_WM_ICON | grep -q "Icon (" || { echo "the window has no icon"; kill "$program"; exit 1; }
             kill "$program"
             wait "$program" || true
             exit 0
@@ -74,4 +79,4 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 640x480x24" bash -c '
     exit 1
 ' _ "$root/usr/bin/dovezurad" "$scratch/scripts" || fail "the installed program showed no window"
 
-echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, contents, desktop entry, metainfo, lintian and window all good"
+echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, contents, desktop entry, metainfo, lintian, hardening, window and icon all good"

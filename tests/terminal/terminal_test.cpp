@@ -4,15 +4,19 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -101,6 +105,31 @@ private:
     std::array<int, 2> m_ends{-1, -1};
 };
 
+// Reads what the program writes to out and err (EIO from a terminal is its end), and waits for it.
+Outcome collect(pid_t child, int out, int err)
+{
+    Outcome outcome;
+    std::array<pollfd, 2> streams{pollfd{out, POLLIN, 0}, pollfd{err, POLLIN, 0}};
+    std::array<std::string *, 2> into{&outcome.out, &outcome.err};
+    int open = 2;
+    while (open > 0 && ::poll(streams.data(), streams.size(), 10000) > 0) {
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (streams[i].fd < 0 || streams[i].revents == 0)
+                continue;
+            std::array<char, 4096> buffer{};
+            const ssize_t got = ::read(streams[i].fd, buffer.data(), buffer.size());
+            if (got <= 0) {
+                streams[i].fd = -1;
+                --open;
+            } else {
+                into[i]->append(buffer.data(), static_cast<std::size_t>(got));
+            }
+        }
+    }
+    outcome.status = waitFor(child);
+    return outcome;
+}
+
 // Runs the program with pipes for its three streams: nobody at a terminal.
 Outcome run(const std::vector<std::string> &arguments, const std::string &input = "")
 {
@@ -122,31 +151,60 @@ Outcome run(const std::vector<std::string> &arguments, const std::string &input 
                   static_cast<ssize_t>(input.size()));
     }
     in.closeWrite();
+    return collect(child, out.read(), err.read());
+}
 
-    Outcome outcome;
-    std::array<pollfd, 2> streams{pollfd{out.read(), POLLIN, 0}, pollfd{err.read(), POLLIN, 0}};
-    std::array<std::string *, 2> into{&outcome.out, &outcome.err};
-    int open = 2;
-    while (open > 0 && ::poll(streams.data(), streams.size(), 10000) > 0) {
-        for (std::size_t i = 0; i < streams.size(); ++i) {
-            if (streams[i].fd < 0 || streams[i].revents == 0)
-                continue;
-            std::array<char, 4096> buffer{};
-            const ssize_t got = ::read(streams[i].fd, buffer.data(), buffer.size());
-            if (got <= 0) {
-                streams[i].fd = -1;
-                --open;
-            } else {
-                into[i]->append(buffer.data(), static_cast<std::size_t>(got));
-            }
-        }
+// True once the program waits in a write to `fd`: the terminal holds it there.
+bool heldWriting(pid_t program, int fd)
+{
+    for (int tries = 0; tries < 3000; ++tries) {
+        std::ifstream call("/proc/" + std::to_string(program) + "/syscall");
+        long number = -1;
+        std::string argument;
+        if (call >> number >> argument && number == SYS_write &&
+            argument == "0x" + std::to_string(fd))
+            return true;
+        ::usleep(10000);
     }
-    outcome.status = waitFor(child);
+    return false;
+}
+
+// Runs the program as a shell does with its output sent on: standard error on a terminal, where
+// progress shows, and standard output into a pipe. With `whileHeld`, the terminal holds the
+// program in its first write there until `whileHeld` has run.
+Outcome runWithErrorsOnTerminal(const std::vector<std::string> &arguments,
+                                const std::function<void(pid_t)> &whileHeld = {})
+{
+    int terminal = -1;
+    int errors = -1;
+    if (::openpty(&terminal, &errors, nullptr, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty");
+    if (whileHeld)
+        ::tcflow(errors, TCOOFF);
+    Pipe out;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(errors, STDERR_FILENO);
+        ::dup2(out.write(), STDOUT_FILENO);
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        execProgram(arguments);
+    }
+    out.closeWrite();
+    if (whileHeld) {
+        EXPECT_TRUE(heldWriting(child, STDERR_FILENO));
+        whileHeld(child);
+        ::tcflow(errors, TCOON);
+    }
+    ::close(errors);
+    const Outcome outcome = collect(child, out.read(), terminal);
+    ::close(terminal);
     return outcome;
 }
 
-// Runs the program on a pseudo-terminal, typing answer when it asks; returns all it showed.
-Outcome runOnTerminal(const std::vector<std::string> &arguments, const std::string &answer)
+// Runs the program on a pseudo-terminal, typing answer when it asks, or sending stopSignal
+// instead when one is given; returns all it showed.
+Outcome runOnTerminal(const std::vector<std::string> &arguments, const std::string &answer,
+                      int stopSignal = 0)
 {
     int terminal = -1;
     const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -165,8 +223,11 @@ Outcome runOnTerminal(const std::vector<std::string> &arguments, const std::stri
         outcome.out.append(buffer.data(), static_cast<std::size_t>(got));
         if (!answered && outcome.out.find("[s/N]") != std::string::npos) {
             const std::string line = answer + "\n";
-            EXPECT_EQ(::write(terminal, line.data(), line.size()),
-                      static_cast<ssize_t>(line.size()));
+            if (stopSignal != 0)
+                ::kill(child, stopSignal);
+            else
+                EXPECT_EQ(::write(terminal, line.data(), line.size()),
+                          static_cast<ssize_t>(line.size()));
             answered = true;
         }
     }
@@ -187,6 +248,9 @@ class TerminalRun : public ::testing::Test
 {
 protected:
     TemporaryFolder m_folder;
+    TemporaryFolder m_state; // where the program keeps the record of a run
+
+    void SetUp() override { ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1); }
 
     fs::path write(const std::string &name, const std::string &text)
     {
@@ -227,23 +291,25 @@ TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
     }
 }
 
-TEST_F(TerminalRun, CharacterOutsideItsSetIsRefusedWithTheFieldsMessage)
+TEST_F(TerminalRun, CharacterOutsideItsSetIsRefusedNamingItsOptionThenWithTheFieldsMessage)
 {
     write("a.txt", "{a}");
     const struct
     {
         const char *cambiar;
         const char *por;
+        const char *refusal;
         const std::string &message;
-    } cases[] = {{"}}", "<>", kLeftMessage},
-                 {"{{", "<>", kRightMessage},
-                 {"{}", "a>", kLeftMessage},
-                 {"{}", "<ñ", kRightMessage}};
+    } cases[] = {{"}}", "<>", "--cambiar: «}» no es un delimitador izquierdo", kLeftMessage},
+                 {"{{", "<>", "--cambiar: «{» no es un delimitador derecho", kRightMessage},
+                 {"{}", "a>", "--por: «a» no es un delimitador izquierdo", kLeftMessage},
+                 {"{}", "<ñ", "--por: «ñ» no es un delimitador derecho", kRightMessage}};
     for (const auto &refused : cases) {
         const Outcome outcome =
             run({"--cambiar", refused.cambiar, "--por", refused.por, "--si", folder()});
         EXPECT_EQ(outcome.status, 2);
-        EXPECT_EQ(outcome.err, "dovezurad: " + refused.message + "\n");
+        EXPECT_EQ(outcome.err, std::string("dovezurad: ") + refused.refusal + " permitido\n" +
+                                   refused.message + "\n");
     }
     EXPECT_EQ(read("a.txt"), "{a}");
 }
@@ -256,7 +322,7 @@ TEST_F(TerminalRun, RewritesTheScriptsTheWindowListsAndSaysSo)
     write(".oculto.txt", "{oculto}");
     fs::create_directory(m_folder.path() / "carpeta.txt");
 
-    const Outcome outcome = run({"--cambiar", "{}", "--por", "[]", "--si", folder()});
+    const Outcome outcome = run({"--cambiar", "{}", "--por", "[]", "--sí", folder()});
 
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
@@ -285,12 +351,28 @@ TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
     EXPECT_EQ(read("10.txt"), "{10}");
 }
 
-TEST_F(TerminalRun, MissingFolderEndsWithItsErrorNumber)
+TEST_F(TerminalRun, AFolderThatIsNotThereIsNamedWithItsErrorNumber)
 {
-    const Outcome outcome =
-        run({"--cambiar", "{}", "--por", "<>", "--si", folder() + "/no-existe"});
-    EXPECT_EQ(outcome.status, 76);
-    EXPECT_EQ(outcome.err, "76 No se encontró la ruta de acceso\n");
+    const std::string file = write("a.txt", "{a}").string();
+    for (const std::string &given : {folder() + "/no-existe", file}) {
+        const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", "--si", given});
+        EXPECT_EQ(outcome.status, 76);
+        EXPECT_EQ(outcome.err,
+                  "76 No se encontró la ruta de acceso: no existe la carpeta " + given + "\n");
+    }
+    EXPECT_EQ(read("a.txt"), "{a}");
+}
+
+TEST_F(TerminalRun, AFolderIsTheOneItsBytesNameNotALookAlike)
+{
+    const std::string named = folder() + "/a\xff";
+    const std::string lookAlike = folder() + "/a\xef\xbf\xbd"; // "a" and U+FFFD
+    writeFile(named + "/s.txt", "{a}");
+    writeFile(lookAlike + "/s.txt", "{a}");
+
+    EXPECT_EQ(run({"--cambiar", "{}", "--por", "<>", "--si", named}).status, 0);
+    EXPECT_EQ(contents(named + "/s.txt"), "<a>");
+    EXPECT_EQ(contents(lookAlike + "/s.txt"), "{a}");
 }
 
 TEST_F(TerminalRun, EmptyFolderIsASilentSuccess)
@@ -319,17 +401,81 @@ TEST_F(TerminalRun, OnATerminalItAsksTheWindowsQuestionAndShowsProgress)
     const Outcome declined = runOnTerminal(arguments, "");
     EXPECT_EQ(declined.status, 1);
     EXPECT_EQ(read("a.txt"), "{a}");
+    const Outcome stopped = runOnTerminal(arguments, "", SIGHUP);
+    EXPECT_EQ(stopped.status, 128 + SIGHUP);
+    EXPECT_EQ(read("a.txt"), "{a}");
 
     const Outcome accepted = runOnTerminal(arguments, "s");
     EXPECT_EQ(accepted.status, 0);
-    EXPECT_NE(accepted.out.find("Todos los scripts contenidos en el\r\ndirectorio actual serán "
-                                "modificados.\r\n\r\n¿Desea continuar? [s/N]"),
+    EXPECT_NE(accepted.out.find("Todos los scripts contenidos en la carpeta\r\n" + folder() +
+                                "\r\nserán modificados.\r\n\r\n¿Desea continuar? [s/N]"),
               std::string::npos)
         << accepted.out;
     EXPECT_NE(accepted.out.find("2 de 2"), std::string::npos);
     EXPECT_NE(accepted.out.find("¡Etiquetas modificadas!"), std::string::npos);
     EXPECT_EQ(read("a.txt"), "<a>");
     EXPECT_EQ(read("b.txt"), "<b>");
+}
+
+// Nobody reads the output any more (a pager quit, a closed pipe): the run is the same.
+TEST_F(TerminalRun, AClosedOutputChangesNoOutcome)
+{
+    write("a.txt", "{a}");
+    Pipe out;
+    out.closeRead();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out.write(), STDOUT_FILENO);
+        execProgram({"--cambiar", "{}", "--por", "<>", "--si", folder()});
+    }
+    EXPECT_EQ(waitFor(child), 0);
+    EXPECT_EQ(read("a.txt"), "<a>");
+}
+
+// The terminal shows progress and ends its line; standard output gets the final message alone,
+// so that a script reading it never sees "n de N".
+TEST_F(TerminalRun, ProgressGoesToTheTerminalOnALineOfItsOwnAndNeverToTheOutput)
+{
+    write("a.txt", "{a}");
+    write("b.txt", "{b}");
+    const Outcome outcome =
+        runWithErrorsOnTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
+    EXPECT_EQ(outcome.err, "\r1 de 2\r2 de 2\r\n");
+}
+
+// A stop from outside ends the run between two steps, whole: the script under way is finished
+// or left as it was, those before are settled, and nothing stays for a later start to recover.
+TEST_F(TerminalRun, AStopSignalEndsTheRunWholeAndSaysHowFarItCame)
+{
+    const std::string big(3 << 20, '{'); // read in several pieces, so it can be left halfway
+    const struct
+    {
+        int signal;
+        std::vector<std::string> before, after; // 1.txt, 2.txt, 3.txt
+        char done;
+    } cases[] = {{SIGINT, {"{a}", big, "{c}"}, {"<a>", big, "{c}"}, '1'},
+                 {SIGTERM, {big, "{b}", "{c}"}, {big, "{b}", "{c}"}, '0'}};
+    for (const auto &stop : cases) {
+        for (std::size_t i = 0; i < stop.before.size(); ++i)
+            write(std::to_string(i + 1) + ".txt", stop.before[i]);
+
+        // Held showing "1 de 3", the program is stopped before its first script is read.
+        const Outcome outcome =
+            runWithErrorsOnTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()},
+                                    [&](pid_t program) { ::kill(program, stop.signal); });
+
+        EXPECT_EQ(outcome.status, 128 + stop.signal);
+        EXPECT_NE(outcome.err.find(std::string("interrumpida: se procesaron ") + stop.done),
+                  std::string::npos)
+            << outcome.err;
+        for (std::size_t i = 0; i < stop.after.size(); ++i)
+            EXPECT_TRUE(read(std::to_string(i + 1) + ".txt") == stop.after[i]) << i + 1;
+        EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), {}), 3);
+        EXPECT_TRUE(!fs::exists(m_state.path() / "dovezurad") ||
+                    fs::is_empty(m_state.path() / "dovezurad"));
+    }
 }
 
 } // namespace
