@@ -49,7 +49,6 @@ TEST(NativeFiles, ScriptsThatMustNotBeWrittenAreRefusedWithTheirNumbers)
         EXPECT_EQ(errorOf([&] { hold(folder, c.name); }), c.number) << c.name;
 
     EXPECT_EQ(contents(firstRun), kOld);
-    fs::permissions(dir.path() / "ro.txt", fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST(NativeFiles, HardLinkedScriptIsWrittenInPlaceSoEveryNameSeesTheNewText)
