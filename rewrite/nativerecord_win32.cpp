@@ -1,5 +1,5 @@
-// The run's private place and record on Windows: %LOCALAPPDATA%\\Dovezurad, and a record that
-// shows its run alive by being held open, unshared, for as long as the run lives.
+// The run's private place and record on Windows: %LOCALAPPDATA%\Dovezurad, and a record that
+// shows its run alive by being held open, shared with no reader or writer, while the run lives.
 #include "nativefiles.h"
 
 #include "fileerror.h"
