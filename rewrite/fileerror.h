@@ -15,6 +15,9 @@ public:
     const std::string &description() const { return m_description; }
 
     static FileError fromErrno(int systemError);
+    // A Windows error code (GetLastError); the codes are numbers here, so that the table is one
+    // and is tested on every platform.
+    static FileError fromWin32(std::uint32_t win32Error);
     static FileError fileNotFound();
     static FileError pathNotFound();
     static FileError accessError();

@@ -28,6 +28,10 @@ packages=(
     desktop-file-utils
     appstream
     lintian
+    g++-mingw-w64-x86-64-posix
+    wine
+    wine64
+    googletest
 )
 
 missing=()

@@ -24,3 +24,6 @@ ctest --test-dir build/sanitize-clang --output-on-failure --timeout 600
 # The chunk-fed script transform against its whole-text reference, briefly, in a Clang build;
 # scripts/fuzz.sh runs it for longer.
 bash scripts/fuzz.sh 20
+
+# The part without Qt on Windows: cross-built with mingw-w64, its tests run under Wine.
+bash scripts/test-windows.sh

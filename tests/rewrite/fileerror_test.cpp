@@ -11,12 +11,34 @@ TEST(FileErrorTable, SystemErrorsMapToTheNumbersUsersKnow)
         int systemError;
         std::int32_t number;
     } cases[] = {
-        {ENOENT, 53}, {ENOTDIR, 76},   {EACCES, 70}, {EPERM, 70},  {ETXTBSY, 70}, {EROFS, 75},
-        {EISDIR, 75}, {ELOOP, 75},     {ENOSPC, 61}, {EDQUOT, 61}, {EFBIG, 61},   {EIO, 57},
-        {ENXIO, 68},  {ENOMEDIUM, 68}, {ENODEV, 68}, {EMFILE, 67}, {ENFILE, 67},  {ENOMEM, 7},
+        {ENOENT, 53},    {ENOTDIR, 76}, {EACCES, 70}, {EPERM, 70}, {ETXTBSY, 70}, {EROFS, 75},
+        {EISDIR, 75},    {ELOOP, 75},   {ENOSPC, 61}, {EFBIG, 61}, {EIO, 57},     {ENXIO, 68},
+        {ENODEV, 68},    {EMFILE, 67},  {ENFILE, 67}, {ENOMEM, 7},
+#ifdef EDQUOT // Windows' C runtime has neither
+        {EDQUOT, 61},
+#endif
+#ifdef ENOMEDIUM
+        {ENOMEDIUM, 68},
+#endif
     };
     for (const auto &c : cases)
         EXPECT_EQ(FileError::fromErrno(c.systemError).number(), c.number) << c.systemError;
+}
+
+TEST(FileErrorTable, WindowsErrorsMapToTheSameNumbers)
+{
+    const struct
+    {
+        std::uint32_t win32Error;
+        std::int32_t number;
+    } cases[] = {
+        {2, 53},    {3, 76},   {267, 76},  {5, 70},    {32, 70},   {1175, 70}, {112, 61},
+        {1295, 61}, {31, 57},  {1117, 57}, {21, 68},   {55, 68},   {1112, 68}, {4, 67},
+        {8, 7},     {1450, 7}, {80, 75},   {1176, 75}, {1177, 75}, {123, 75},  {87, 75},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FileError::fromWin32(c.win32Error).number(), c.number) << c.win32Error;
+    EXPECT_STREQ(FileError::fromWin32(32).what(), "70 Permiso denegado");
 }
 
 TEST(FileErrorTable, DescriptionsAreSpanishAndFormTheMessage)

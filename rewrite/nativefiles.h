@@ -1,0 +1,216 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// What the safe write asks of the system, and nothing it decides. One implementation per
+// platform (nativefiles_posix.cpp, nativefiles_win32.cpp); this header includes no system header.
+//
+// Every function throws FileError (fileerror.h) unless it says otherwise. Names and paths cross
+// here as UTF-8 (on Windows they must be valid UTF-8, and become UTF-16 only inside the Windows
+// file; on POSIX they are bytes). A name is one entry of its folder. Contents are bytes.
+
+// A file or folder the system opened for us: a descriptor on POSIX, a HANDLE on Windows. -1 is
+// "none" on both (it is INVALID_HANDLE_VALUE). Move-only; closes on destruction.
+class NativeFile
+{
+public:
+    NativeFile() = default;
+    explicit NativeFile(std::intptr_t handle) : m_handle(handle) {}
+    NativeFile(NativeFile &&other) noexcept : m_handle(other.release()) {}
+    NativeFile &operator=(NativeFile &&other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    NativeFile(const NativeFile &) = delete;
+    NativeFile &operator=(const NativeFile &) = delete;
+    ~NativeFile() { reset(); }
+
+    std::intptr_t handle() const { return m_handle; }
+    explicit operator bool() const { return m_handle != -1; }
+    std::intptr_t release()
+    {
+        const std::intptr_t handle = m_handle;
+        m_handle = -1;
+        return handle;
+    }
+    void reset(std::intptr_t handle = -1)
+    {
+        close();
+        m_handle = handle;
+    }
+    // Closes now; false when the close itself reported an error, which on some file systems is
+    // the first sign of a failed write.
+    bool close();
+
+private:
+    std::intptr_t m_handle = -1;
+};
+
+// An open folder: its handle, and its full path (the Windows calls go by path; the folder stays
+// open, so that it cannot be renamed or removed while it is used, and POSIX calls go relative to
+// it).
+struct NativeFolder
+{
+    NativeFile file;
+    std::string path;
+};
+
+// What "the same file" and "unchanged since" mean. POSIX fills it from struct stat, Windows
+// from the open handle (the 128-bit file id, or the volume serial and file index; never the C
+// runtime's stat, whose inode is 0 there).
+struct FileIdentity
+{
+    enum class Kind
+    {
+        Regular,
+        Folder,
+        Link, // only when a link was not followed
+        Other // a device, a pipe, a FIFO, a socket
+    };
+
+    std::uint64_t volume = 0;
+    std::uint64_t fileLow = 0;
+    std::uint64_t fileHigh = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // compared only: ns on POSIX, 100 ns ticks on Windows
+    std::int64_t changed = 0;  // ctime / ChangeTime
+    std::uint32_t links = 0;
+    // Compared only: the mode's permission bits on POSIX, the attributes a user may set
+    // (read-only, hidden, system, archive, ...) on Windows.
+    std::uint32_t attributes = 0;
+    Kind kind = Kind::Other;
+    bool readOnly = false;      // no write bit at all / FILE_ATTRIBUTE_READONLY
+    bool ownedByRunner = false; // our effective user / our user's or our token's owner SID
+    bool ownedBySystem = false; // root / SYSTEM, Administrators, TrustedInstaller
+    std::string owner;          // compared only: a uid, a SID ("" where the file system has none)
+};
+
+inline bool sameFile(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.volume == b.volume && a.fileLow == b.fileLow && a.fileHigh == b.fileHigh;
+}
+
+// Nobody else changed it: the same file, with the same length and times.
+inline bool unchangedSince(const FileIdentity &now, const FileIdentity &then)
+{
+    return sameFile(now, then) && now.size == then.size && now.modified == then.modified &&
+           now.changed == then.changed;
+}
+
+namespace nativefiles {
+
+// Folders. 76 when missing; paths past the system's length limit work.
+NativeFolder openFolder(const std::string &path);
+// For recovery: nullopt when missing, not a folder, or reached through a link anywhere on the way.
+std::optional<NativeFolder> openFolderNoLinks(const std::string &path);
+// Makes the names made and removed in it outlast a power cut, where the system can.
+void flushFolder(const NativeFolder &folder);
+
+// Identity, by handle and by name (nullopt when the name is missing).
+FileIdentity identityOf(const NativeFile &file);
+std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::string &name,
+                                       bool followLinks);
+
+// Opens the script and holds it: 53 or 76 when missing, 75 when it is not a regular disk file
+// or is marked read-only (looked at before opening: a FIFO would block, a device may act), 70
+// when another program has it open for writing. Windows opens it for reading and writing,
+// shared for reading and deletion only, so that nobody else can write it while it is held and
+// a second run gets 70 here; POSIX opens it for reading and locks it with tryLock().
+NativeFile openScript(const NativeFolder &folder, const std::string &name);
+// False when another run holds the script. Windows: true, the open already excluded it.
+bool tryLock(const NativeFile &script);
+// Whether we may write the script by that name (POSIX: faccessat W_OK, AT_EACCESS). Windows:
+// true, since openScript() already opened it for writing.
+bool mayWrite(const NativeFolder &folder, const std::string &name);
+// The folder path and name of the open file: where a symbolic link led.
+std::pair<std::string, std::string> locationOf(const NativeFile &file);
+
+std::size_t readAt(const NativeFile &file, std::uint64_t offset, unsigned char *data,
+                   std::size_t size); // fewer than `size` only at the end
+void writeAt(const NativeFile &file, std::uint64_t offset, const unsigned char *data,
+             std::size_t size);
+void setLength(const NativeFile &file, std::uint64_t length);
+// Frees the blocks of a range, leaving zeros; false where the file system cannot.
+bool punchHole(const NativeFile &file, std::uint64_t offset, std::uint64_t length);
+
+// The new file beside the script.
+// A file without a name (O_TMPFILE); invalid where the system or the folder offers none.
+NativeFile createUnnamed(const NativeFolder &folder);
+// A new file by a name nobody else has (never through a link; hidden on Windows, where a dot
+// does not hide). Invalid when the folder takes no new file from us (permissions), 75 when the
+// name exists.
+NativeFile createExclusive(const NativeFolder &folder, const std::string &name);
+// Gives `made` what replace() cannot carry over from the script: owner, group, mode, extended
+// attributes and ACLs on POSIX; on Windows the owner must already be the script's (it cannot be
+// given), and a sparse script makes the new file sparse. False, with `made` left as it is,
+// when it cannot: the policy then takes the copy-back.
+bool giveIdentity(const NativeFile &made, const NativeFile &script);
+// Gives an unnamed file a name (linkat). Windows: none are made, so never called.
+void nameUnnamed(const NativeFile &made, const NativeFolder &folder, const std::string &name);
+// The script again, for writing over it (the copy-back): 70 when the name no longer leads to the
+// held file. Windows hands out the held handle's own access.
+NativeFile openForWriting(const NativeFolder &folder, const std::string &name,
+                          const NativeFile &held);
+
+// Durability.
+void flushData(const NativeFile &file);
+// Starts writing a range to the disk, and waits for a range: what keeps a large new text from
+// piling up in memory. They may do nothing where the system paces its writers itself (Windows).
+void startWriteBack(const NativeFile &file, std::uint64_t from, std::uint64_t length);
+void waitWriteBack(const NativeFile &file, std::uint64_t from, std::uint64_t length);
+// One flush of the whole file system holding the file (syncfs); false where there is none to
+// ask for (Windows: flushing a volume needs an administrator). Then waitWritten() waits for the
+// file's own writing and hears of its errors; where it was false, it flushes the file.
+bool flushFileSystemOf(const NativeFile &file);
+void waitWritten(const NativeFile &file);
+
+// Names.
+// Makes the new file the script under its name. POSIX: renameat(newName -> scriptName).
+// Windows: copies the script's attributes to `made`, closes it (the system's replace opens it
+// unshared), checks that newName still leads to it, and replaces the script with ReplaceFileW,
+// which moves the script to backupName first and keeps its ACL, named streams and creation time;
+// the backup name is then removed (the held handle keeps the old file until it is closed).
+// A crash inside ReplaceFileW can leave the script only under backupName: name it in the run's
+// record before calling, and where the script's name is missing, renameNoReplace() it back.
+// A failure after the first of its two renames is put right here the same way before it is
+// thrown. False, with both names as they were, when another program keeps the script from being
+// renamed (it shares writing but not deletion) or its ACL cannot be merged: the policy then
+// takes the copy-back, through the held file.
+bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName,
+             NativeFile &heldScript, const std::string &scriptName, const std::string &backupName);
+void removeName(const NativeFolder &folder, const std::string &name); // no error when missing
+// 75 when `to` exists: never over another file.
+void renameNoReplace(const NativeFolder &folder, const std::string &from, const std::string &to);
+
+// The private place and the run's record.
+// Where a private state folder may be, best first: $XDG_STATE_HOME/dovezurad, ... on POSIX,
+// %LOCALAPPDATA%\Dovezurad on Windows.
+std::vector<std::string> privateFolderCandidates();
+// The folder, made when asked; nullopt unless it is a folder of ours (owner checked), private,
+// and not reached through a link.
+std::optional<NativeFolder> openPrivateFolder(const std::string &path, bool create);
+// A new record that every other start sees as held from its first instant, until it is closed
+// (by us, or by the system when the run dies). 75 when the name exists.
+NativeFile createLockedRecord(const NativeFolder &folder, const std::string &name);
+// A record whose run is dead, now held by us; invalid while its run lives (or it is gone).
+NativeFile takeDeadRecord(const NativeFolder &folder, const std::string &name);
+// The names of the folder's files (not folders) ending with `suffix`.
+std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::string &suffix);
+// Appends to a record and makes the bytes outlast a power cut.
+void appendAndFlush(const NativeFile &record, const std::string &bytes);
+
+// Sixteen lowercase hexadecimal digits from the system's random source.
+std::string randomToken();
+// How many files the process may hold open.
+std::size_t openFileBudget();
+// Past a file-size limit a write then fails (61) instead of a signal ending the program.
+void ignoreFileSizeSignal();
+
+} // namespace nativefiles
