@@ -1,9 +1,9 @@
 #include "commandline.h"
 
 #include "delimitersets.h"
+#include "nativefolder.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 
 namespace {
 
@@ -78,7 +78,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (folders.size() > 1)
         return refused(std::string("Se admite una sola carpeta.") + kTryHelp);
     if (!folders.isEmpty())
-        command.folder = QFile::encodeName(folders.first()).toStdString();
+        command.folder = NativeFolder::fromQtPath(folders.first());
 
     if (!parser.isSet(cambiar) && !parser.isSet(por)) {
         if (parser.isSet(si))
