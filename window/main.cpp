@@ -1,5 +1,7 @@
 #include "commandline.h"
 #include "frmdovezurad.h"
+#include "nativefolder.h"
+#include "programstart.h"
 #include "scriptreplacement.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
@@ -7,31 +9,11 @@
 
 #include <QApplication>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <string_view>
 
 namespace {
-
-// Qt ends the process when it cannot reach the window system; say so in Spanish first.
-bool hasDisplay()
-{
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    const std::string_view name = platform != nullptr ? platform : "";
-    // offscreen, vnc, eglfs and the like need no display server.
-    if (!name.empty() && !name.starts_with("xcb") && !name.starts_with("wayland"))
-        return true;
-    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char *value = std::getenv(variable);
-        if (value != nullptr && *value != '\0')
-            return true;
-    }
-    return false;
-}
 
 // The folder the window opens on: the one given, or the folder of a file given (a file
 // manager may pass one); nothing when it is neither.
@@ -40,7 +22,7 @@ std::optional<std::string> startFolder(const std::string &given)
     if (given.empty())
         return FolderBrowser::currentWorkingFolder();
     std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(given, error);
+    std::filesystem::path path = std::filesystem::absolute(NativeFolder::toPath(given), error);
     if (error)
         return std::nullopt;
     path = path.lexically_normal();
@@ -48,20 +30,20 @@ std::optional<std::string> startFolder(const std::string &given)
         path = path.parent_path();
     if (!std::filesystem::is_directory(path, error))
         return std::nullopt;
-    std::string folder = path.string();
-    if (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
+    // "/a/b/" is the folder "/a/b"; a root keeps its separator.
+    if (!path.has_filename() && path.has_relative_path())
+        path = path.parent_path();
+    return NativeFolder::fromPath(path);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.push_back(QString::fromLocal8Bit(argv[i]));
-    const CommandLine command = parseCommandLine(arguments);
+    ProgramStart start(argc, argv);
+    const CommandLine command = parseCommandLine(start.arguments());
+    if (command.action != CommandLine::Action::Window)
+        start.useTerminal();
 
     switch (command.action) {
     case CommandLine::Action::Help:
@@ -74,19 +56,21 @@ int main(int argc, char *argv[])
         std::cerr << "dovezurad: " << command.message << '\n';
         return 2;
     case CommandLine::Action::Rewrite:
-        return rewriteFromTerminal(command, TerminalStreams{std::cin, std::cout, std::cerr,
-                                                            isatty(STDIN_FILENO) == 1,
-                                                            isatty(STDERR_FILENO) == 1});
+        return rewriteFromTerminal(command,
+                                   TerminalStreams{std::cin, std::cout, std::cerr,
+                                                   start.inIsTerminal(), start.errIsTerminal()});
     case CommandLine::Action::Window:
         break;
     }
 
     const std::optional<std::string> folder = startFolder(command.folder);
     if (!folder) {
+        start.useTerminal();
         std::cerr << "dovezurad: no existe la carpeta " << command.folder << '\n';
         return 2;
     }
-    if (!hasDisplay()) {
+    if (!ProgramStart::hasDisplay()) {
+        start.useTerminal();
         std::cerr << "dovezurad: la ventana necesita una pantalla (no hay DISPLAY ni "
                      "WAYLAND_DISPLAY).\nPara modificar scripts sin ventana use --cambiar y "
                      "--por; vea «dovezurad --help».\n";
