@@ -24,7 +24,7 @@ public:
 
     // For the actions that print instead of opening the window: makes standard output and error
     // reach the terminal the program was started from, Spanish text intact, and tells which
-    // streams are a terminal a person answers at.
+    // streams are a terminal a person answers at. Once is enough; later calls change nothing.
     void useTerminal();
     bool inIsTerminal() const { return m_inIsTerminal; }
     bool errIsTerminal() const { return m_errIsTerminal; }
