@@ -27,6 +27,13 @@ packages=(
     desktop-file-utils
     appstream
     lintian
+    # The Windows program (scripts/windows-build.sh, scripts/test-windows-program.sh): its
+    # build, its icon, its installer and the scripted run through its window.
+    ninja-build
+    librsvg2-bin
+    icoutils
+    nsis
+    xdotool
 )
 
 missing=()
