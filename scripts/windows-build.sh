@@ -20,8 +20,8 @@ qt_version=${qt_version%%+*}
 qt=${DOVEZURAD_QT_MINGW:-${XDG_CACHE_HOME:-$HOME/.cache}/dovezurad/qt-$qt_version-mingw}
 if [[ ! -f $qt/dovezurad-qt.stamp ]]; then
     fail "no está el Qt para Windows en $qt.
-Compílelo una vez en esta máquina con «bash scripts/windows-qt.sh» (unos 35 minutos con dos
-núcleos y 2 GB de espacio temporal); DOVEZURAD_QT_MINGW elige otra carpeta."
+Compílelo una vez en esta máquina con «bash scripts/windows-qt.sh» (30-40 minutos con dos
+núcleos libres y 2,3 GB de espacio temporal); DOVEZURAD_QT_MINGW elige otra carpeta."
 fi
 
 echo "[1/3] Configurando con el Qt de $qt..."
@@ -34,7 +34,8 @@ mkdir -p "$build_dir"
     fail "la configuración falló; detalles en $build_dir/configure.log"
 
 echo "[2/3] Compilando dovezurad.exe..."
-cmake --build "$build_dir" --parallel "$(nproc)" --target dovezurad
+cmake --build "$build_dir" --parallel "$(nproc)" --target dovezurad ||
+    fail "no se pudo compilar dovezurad.exe (el error del compilador está arriba)"
 exe=$build_dir/window/dovezurad.exe
 
 # Only the system's own DLLs: nothing of mingw's or Qt's may be needed beside the program.

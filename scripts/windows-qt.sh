@@ -144,7 +144,7 @@ finish() {
     rm -rf "$work"
     if ((status != 0)); then
         [[ -f $stamp ]] || rm -rf "$prefix"
-        printf 'windows-qt.sh: la compilación de Qt falló tras %s; el registro está en %s\n' \
+        printf 'windows-qt.sh: la compilación de Qt no terminó (%s); el registro está en %s\n' \
             "$(elapsed)" "$log" >&2
     fi
 }
