@@ -1,46 +1,16 @@
 #include "nativefolder.h"
 
-#include "fileerror.h"
-
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QLocale>
 #include <QStringDecoder>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <memory>
 #include <numeric>
 
 namespace NativeFolder {
 
 namespace {
-
-struct DirCloser
-{
-    void operator()(DIR *dir) const { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-bool hasKind(DIR *dir, const dirent &entry, Kind kind)
-{
-    const unsigned char wantedType = kind == Kind::Folder ? DT_DIR : DT_REG;
-    if (entry.d_type == wantedType)
-        return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN)
-        return false;
-    struct stat status
-    {
-    };
-    if (fstatat(dirfd(dir), entry.d_name, &status, 0) != 0)
-        return false; // a dangling link is neither
-    return kind == Kind::Folder ? S_ISDIR(status.st_mode) : S_ISREG(status.st_mode);
-}
 
 QCollator makeCollator()
 {
@@ -56,33 +26,6 @@ QCollator makeCollator()
 }
 
 } // namespace
-
-std::vector<std::string> list(const std::string &folder, Kind kind,
-                              const std::function<bool(std::string_view)> &wanted)
-{
-    DirHandle dir(opendir(folder.c_str()));
-    if (!dir) {
-        const int error = errno;
-        // A folder that is not there is a missing path, not a missing file.
-        throw error == ENOENT ? FileError::pathNotFound() : FileError::fromErrno(error);
-    }
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent *entry = readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0)
-                throw FileError::fromErrno(errno);
-            break;
-        }
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        if (wanted(name) && hasKind(dir.get(), *entry, kind))
-            names.emplace_back(name);
-    }
-    return names;
-}
 
 QString displayName(std::string_view nativeName)
 {
@@ -115,20 +58,17 @@ void sortByName(std::vector<std::string> &nativeNames)
     nativeNames = std::move(sorted);
 }
 
-bool isHidden(std::string_view nativeName)
+// The standard library takes char8_t text as UTF-8 on Windows and as the bytes themselves on
+// POSIX: both are what a native path holds here.
+std::filesystem::path toPath(std::string_view nativePath)
 {
-    return !nativeName.empty() && nativeName.front() == '.';
+    return std::u8string(nativePath.begin(), nativePath.end());
 }
 
-std::string workingFolder()
+std::string fromPath(const std::filesystem::path &path)
 {
-    std::vector<char> buffer(256);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            throw FileError::fromErrno(errno);
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
 }
 
 } // namespace NativeFolder

@@ -2,13 +2,16 @@
 
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// File names on this platform are bytes that need not be valid in the user's encoding. These
-// helpers keep the bytes as they are and decode them only to show them.
+// Folders and the names in them as this platform has them. Native names and paths are kept as
+// bytes: the file system's own on POSIX, which need not be valid in the user's encoding, and
+// UTF-8 on Windows, converted from the system's UTF-16 only in the platform file. What differs
+// between platforms lives in nativefolder_posix.cpp and nativefolder_win32.cpp.
 namespace NativeFolder {
 
 enum class Kind
@@ -17,8 +20,10 @@ enum class Kind
     Folder,
 };
 
-// The names of the folder's entries of one kind that the filter accepts, in no particular order.
-// Symbolic links count as what they point to. Throws FileError when the folder cannot be read.
+// The names of the folder's visible entries of one kind that the filter accepts, in no
+// particular order. Hidden means what the platform's file dialogs leave out: a leading dot on
+// POSIX, the hidden or system attribute on Windows. Symbolic links count as what they point
+// to. Throws FileError when the folder cannot be read.
 std::vector<std::string> list(const std::string &folder, Kind kind,
                               const std::function<bool(std::string_view)> &wanted);
 
@@ -28,9 +33,25 @@ QString displayName(std::string_view nativeName);
 // In the order the platform's file dialogs show: case-blind, numbers by value.
 void sortByName(std::vector<std::string> &nativeNames);
 
-bool isHidden(std::string_view nativeName);
-
 // The process's working folder, however long. Throws FileError when it cannot be told.
 std::string workingFolder();
+
+// True only when nothing is there any more, so that any other fault is reported instead.
+bool isGone(const std::string &path);
+
+// '/' on POSIX; '\\' and '/' on Windows.
+bool isSeparator(char character);
+
+// Whether two paths or names are spelt the same as the file system compares them: byte for
+// byte on POSIX, case-blind on Windows.
+bool sameSpelling(std::string_view a, std::string_view b);
+
+// Between native paths and the standard library's, without any code page in between.
+std::filesystem::path toPath(std::string_view nativePath);
+std::string fromPath(const std::filesystem::path &path);
+
+// Between native paths and Qt's, which writes "/" on every platform.
+std::string fromQtPath(const QString &path);
+QString toQtPath(const std::string &nativePath);
 
 } // namespace NativeFolder

@@ -9,7 +9,7 @@ namespace ScriptFolder {
 bool isScriptName(std::string_view nativeName)
 {
     constexpr std::string_view kExtension = ".txt";
-    if (NativeFolder::isHidden(nativeName) || nativeName.size() < kExtension.size())
+    if (nativeName.size() < kExtension.size())
         return false;
     const std::string_view tail = nativeName.substr(nativeName.size() - kExtension.size());
     return std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char a, char b) {

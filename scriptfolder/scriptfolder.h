@@ -8,12 +8,12 @@
 // command line.
 namespace ScriptFolder {
 
-// A visible name ending in ".txt", whatever the case of the extension.
+// A name ending in ".txt", whatever the case of the extension, as Windows matches "*.txt".
 bool isScriptName(std::string_view nativeName);
 
-// The names (native bytes, without folder) of the folder's ordinary files that are scripts,
-// sorted as the platform's file dialogs show them. Throws FileError when the folder cannot be
-// read.
+// The names (native bytes, without folder) of the folder's visible ordinary files that are
+// scripts, sorted as the platform's file dialogs show them. Throws FileError when the folder
+// cannot be read.
 std::vector<std::string> scripts(const std::string &nativeFolder);
 
 } // namespace ScriptFolder

@@ -32,6 +32,13 @@ packages=(
     wine
     wine64
     googletest
+    # The Windows program (scripts/windows-build.sh, scripts/test-windows-program.sh): its
+    # build, its icon, its installer and the scripted run through its window.
+    ninja-build
+    librsvg2-bin
+    icoutils
+    nsis
+    xdotool
 )
 
 missing=()

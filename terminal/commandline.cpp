@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "delimitersets.h"
+#include "nativefolder.h"
 
 #include <QCommandLineParser>
 

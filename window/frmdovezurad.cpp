@@ -8,10 +8,10 @@
 #include "folderlist.h"
 #include "keypressfilter.h"
 #include "messageboxes.h"
+#include "nativefolder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,8 +189,7 @@ void frmDovezurad::setUpDelimiterFields()
 
 void frmDovezurad::Form_Load()
 {
-    m_browser.setStrUltimaUnidad(
-        QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+    m_browser.setStrUltimaUnidad(NativeFolder::fromQtPath(QCoreApplication::applicationDirPath()));
 }
 
 const std::string &frmDovezurad::strUltimaUnidad() const

@@ -1,42 +1,23 @@
 #include "commandline.h"
 #include "frmdovezurad.h"
+#include "nativefolder.h"
 #include "process.h"
+#include "programstart.h"
 #include "scriptreplacement.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 #include "terminalrun.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QSocketNotifier>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 namespace {
-
-// Qt ends the process when it cannot reach the window system; say so in Spanish first.
-bool hasDisplay()
-{
-    const char *platform = std::getenv("QT_QPA_PLATFORM");
-    const std::string_view name = platform != nullptr ? platform : "";
-    // offscreen, vnc, eglfs and the like need no display server.
-    if (!name.empty() && !name.starts_with("xcb") && !name.starts_with("wayland"))
-        return true;
-    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char *value = std::getenv(variable);
-        if (value != nullptr && *value != '\0')
-            return true;
-    }
-    return false;
-}
 
 // The folder the window opens on: the one given, or the folder of a file given (a file
 // manager may pass one); nothing when it is neither.
@@ -45,7 +26,7 @@ std::optional<std::string> startFolder(const std::string &given)
     if (given.empty())
         return FolderBrowser::currentWorkingFolder();
     std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(given, error);
+    std::filesystem::path path = std::filesystem::absolute(NativeFolder::toPath(given), error);
     if (error)
         return std::nullopt;
     path = path.lexically_normal();
@@ -53,10 +34,10 @@ std::optional<std::string> startFolder(const std::string &given)
         path = path.parent_path();
     if (!std::filesystem::is_directory(path, error))
         return std::nullopt;
-    std::string folder = path.string();
-    if (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder;
+    // "/a/b/" is the folder "/a/b"; a root keeps its separator.
+    if (!path.has_filename() && path.has_relative_path())
+        path = path.parent_path();
+    return NativeFolder::fromPath(path);
 }
 
 // SIGTERM and SIGHUP (a logout) close the windows as the user would, so that a run under way is
@@ -79,10 +60,13 @@ std::unique_ptr<QSocketNotifier> closeWindowsOnStopSignals()
 
 int main(int argc, char *argv[])
 {
+    ProgramStart start;
     const CommandLine command = parseCommandLine(Process::arguments(argc, argv));
     Process::catchStopSignals(command.action == CommandLine::Action::Rewrite
                                   ? Process::StopSignals::Terminal
                                   : Process::StopSignals::Window);
+    if (command.action != CommandLine::Action::Window)
+        start.useTerminal();
 
     switch (command.action) {
     case CommandLine::Action::Help:
@@ -95,19 +79,21 @@ int main(int argc, char *argv[])
         std::cerr << "dovezurad: " << command.message << '\n';
         return 2;
     case CommandLine::Action::Rewrite:
-        return rewriteFromTerminal(command, TerminalStreams{std::cin, std::cout, std::cerr,
-                                                            isatty(STDIN_FILENO) == 1,
-                                                            isatty(STDERR_FILENO) == 1});
+        return rewriteFromTerminal(command,
+                                   TerminalStreams{std::cin, std::cout, std::cerr,
+                                                   start.inIsTerminal(), start.errIsTerminal()});
     case CommandLine::Action::Window:
         break;
     }
 
     const std::optional<std::string> folder = startFolder(command.folder);
     if (!folder) {
+        start.useTerminal();
         std::cerr << "dovezurad: no existe la carpeta " << command.folder << '\n';
         return 2;
     }
-    if (!hasDisplay()) {
+    if (!ProgramStart::hasDisplay()) {
+        start.useTerminal();
         std::cerr << "dovezurad: la ventana necesita una pantalla (no hay DISPLAY ni "
                      "WAYLAND_DISPLAY).\nPara modificar scripts sin ventana use --cambiar y "
                      "--por; vea «dovezurad --help».\n";
@@ -120,9 +106,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.dovezurad.Dovezurad"));
-    // The icon theme's, where the desktop has one; otherwise the program's own.
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("dovezurad"), QIcon(QStringLiteral(":/dovezurad.svg"))));
+    ProgramStart::setWindowIcon();
     SpanishQtTranslator spanish;
     QApplication::installTranslator(&spanish);
 

@@ -9,7 +9,8 @@
 // A drive as this platform has them: a mounted file system that a user would browse.
 struct Drive
 {
-    // Native bytes, without a closing separator except for "/" itself.
+    // Native bytes, without a closing separator except where the root is nothing else: "/", or
+    // a drive letter's C:\ alone.
     std::string rootPath;
     QString volumeName;
 
@@ -31,13 +32,15 @@ public:
     virtual bool isReady(const std::string &rootPath) const = 0;
 };
 
-// The mounted volumes of the system, less the pseudo file systems nobody keeps scripts on.
+// The system's drives: on POSIX the mounted volumes, less the pseudo file systems nobody keeps
+// scripts on; on Windows the logical drives, with or without a medium.
 class StorageDriveSource final : public DriveSource
 {
 public:
     std::vector<Drive> drives() const override;
     bool isReady(const std::string &rootPath) const override;
 
+    // POSIX only: whether a mount point is a place for a user's files.
     static bool isBrowsable(const QString &rootPath, const QByteArray &fileSystemType);
 };
 

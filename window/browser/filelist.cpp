@@ -4,7 +4,6 @@
 #include "nativefolder.h"
 #include "scriptfolder.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -110,10 +109,9 @@ void FileList::watch(const std::string &nativeFolder)
     const QStringList watched = m_watcher.directories();
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);
-    const QByteArray bytes = QByteArray::fromStdString(nativeFolder);
-    const QString path = QFile::decodeName(bytes);
+    const QString path = NativeFolder::toQtPath(nativeFolder);
     // The watcher only takes text; a path that does not survive the trip would watch another.
-    if (QFile::encodeName(path) == bytes)
+    if (NativeFolder::fromQtPath(path) == nativeFolder)
         m_watcher.addPath(path);
 }
 

@@ -6,8 +6,6 @@
 
 #include <QWidget>
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <stdexcept>
 
@@ -20,23 +18,17 @@ std::unique_ptr<DriveSource> required(std::unique_ptr<DriveSource> source, QWidg
     return source;
 }
 
-// Only a folder that is not there any more gives way; any other fault is the user's to see.
-bool isGone(const std::string &path)
-{
-    struct stat status = {};
-    return ::stat(path.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR);
-}
-
 // The drive's remembered folder may have been deleted since; going back to it would fail every
 // time and keep the user off the drive, so the nearest folder above it that is still there
 // stands in for it. The root itself is never replaced: a root that is gone is reported.
 std::string nearestExistingFolder(const std::string &root, std::string folder)
 {
-    while (folder.size() > root.size() && isGone(folder)) {
-        const std::size_t slash = folder.find_last_of('/');
-        if (slash == std::string::npos || slash < root.size())
+    // Only a folder that is not there any more gives way; any other fault is the user's to see.
+    while (folder.size() > root.size() && NativeFolder::isGone(folder)) {
+        std::string parent = NativeFolder::fromPath(NativeFolder::toPath(folder).parent_path());
+        if (parent.size() >= folder.size() || parent.size() < root.size())
             return root;
-        folder.erase(slash == 0 ? 1 : slash);
+        folder = std::move(parent);
     }
     return folder;
 }

@@ -1,13 +1,14 @@
 #include "folderlist.h"
 
 #include "nativefolder.h"
-#include "nativepath.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -35,42 +36,50 @@ public:
     }
 };
 
-// "/a//b/" and "/a/b" are one folder; keeps the names between separators.
-std::vector<std::string> components(const std::string &path)
+namespace fs = std::filesystem;
+
+// The names from the top of the file system down to the path, without the drive: "/a//b/" and
+// "/a/b" are one folder.
+std::vector<std::string> names(const fs::path &path)
 {
     std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start && path.compare(start, end - start, ".") != 0)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
+    for (const fs::path &part : path.relative_path()) {
+        std::string name = NativeFolder::fromPath(part);
+        if (!name.empty() && name != ".")
+            parts.push_back(std::move(name));
     }
     return parts;
 }
 
-std::string normalizedRoot(const std::string &root)
+std::string join(const std::string &folder, const std::string &name)
 {
-    if (root.empty() || root.front() != '/')
-        throw std::invalid_argument("a drive root is an absolute path");
-    std::string result;
-    for (const std::string &part : components(root))
-        result += "/" + part;
-    return result.empty() ? "/" : result;
+    return NativeFolder::fromPath(NativeFolder::toPath(folder) / NativeFolder::toPath(name));
 }
 
-std::string withSeparator(const std::string &root)
+// "/", "/media/usb" or C:\ on Windows, with the platform's own separators.
+std::string normalizedRoot(const std::string &root)
 {
-    return root.back() == '/' ? root : root + "/";
+    const fs::path given = NativeFolder::toPath(root);
+    if (!given.is_absolute())
+        throw std::invalid_argument("a drive root is an absolute path");
+    fs::path result = fs::path(given.root_path()).make_preferred();
+    for (const std::string &name : names(given))
+        result /= NativeFolder::toPath(name);
+    return NativeFolder::fromPath(result);
+}
+
+std::string withSeparator(std::string root)
+{
+    if (!NativeFolder::isSeparator(root.back()))
+        root += static_cast<char>(fs::path::preferred_separator);
+    return root;
 }
 
 std::string chainPath(const FolderList::Listing &listing, std::size_t depth)
 {
     std::string path = listing.root;
     for (std::size_t i = 0; i < depth; ++i)
-        path = joinPath(path, listing.chain[i]);
+        path = join(path, listing.chain[i]);
     return depth == 0 ? withSeparator(path) : path;
 }
 
@@ -88,17 +97,24 @@ void FolderList::setPath(const std::string &root, const std::string &folder)
 {
     Listing listing;
     listing.root = normalizedRoot(root);
-    const std::vector<std::string> rootParts = components(listing.root);
-    std::vector<std::string> folderParts = components(folder);
-    if (folder.empty() || folder.front() != '/' || folderParts.size() < rootParts.size() ||
-        !std::equal(rootParts.begin(), rootParts.end(), folderParts.begin()))
+    const fs::path rootPath = NativeFolder::toPath(listing.root);
+    const fs::path folderPath = NativeFolder::toPath(folder);
+    const std::vector<std::string> rootParts = names(rootPath);
+    std::vector<std::string> folderParts = names(folderPath);
+    if (!folderPath.is_absolute() ||
+        !NativeFolder::sameSpelling(NativeFolder::fromPath(rootPath.root_name()),
+                                    NativeFolder::fromPath(folderPath.root_name())) ||
+        folderParts.size() < rootParts.size() ||
+        !std::equal(rootParts.begin(), rootParts.end(), folderParts.begin(),
+                    [](const std::string &a, const std::string &b) {
+                        return NativeFolder::sameSpelling(a, b);
+                    }))
         throw std::invalid_argument("the folder is not on the drive");
     listing.chain.assign(folderParts.begin() + static_cast<std::ptrdiff_t>(rootParts.size()),
                          folderParts.end());
     const std::string target = chainPath(listing, listing.chain.size());
-    listing.subfolders =
-        NativeFolder::list(target, NativeFolder::Kind::Folder,
-                           [](std::string_view name) { return !NativeFolder::isHidden(name); });
+    listing.subfolders = NativeFolder::list(target, NativeFolder::Kind::Folder,
+                                            [](std::string_view) { return true; });
     NativeFolder::sortByName(listing.subfolders);
 
     m_listing = std::move(listing);
@@ -122,7 +138,7 @@ std::string FolderList::pathAt(int row) const
     if (index < chainRows)
         return chainPath(m_listing, index);
     if (index - chainRows < m_listing.subfolders.size())
-        return joinPath(path(), m_listing.subfolders[index - chainRows]);
+        return join(path(), m_listing.subfolders[index - chainRows]);
     return {};
 }
 
