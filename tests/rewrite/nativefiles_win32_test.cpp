@@ -77,7 +77,7 @@ TEST(NativeFilesWin32, AScriptLeftUnderTheBackupNameIsNamedBackButNeverOverAnoth
     ASSERT_TRUE(sameFile(*nf::identityAt(folder, kBackup, false), recorded));
 
     writeFile(dir.path() / "s.txt", "saved meanwhile");
-    EXPECT_EQ(errorOf([&] { nf::renameNoReplace(folder, kBackup, "s.txt"); }), 75);
+    EXPECT_EQ(errorOf([&] { nf::renameNoReplace(folder, kBackup, "s.txt"); }), 58);
     EXPECT_EQ(readPath(dir.path() / "s.txt"), "saved meanwhile");
     fs::remove(dir.path() / "s.txt");
 
