@@ -1,7 +1,7 @@
 #include "commandline.h"
 #include "frmdovezurad.h"
 #include "process.h"
-#include "scriptreplacement.h"
+#include "recovery.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 #include "terminalrun.h"

@@ -96,8 +96,7 @@ TEST(NativeFiles, ARunsRecordIsTakenOnlyAfterItsRunEndsAndOnlyOnce)
     ASSERT_TRUE(state);
     EXPECT_TRUE(nf::openFolderNoLinks(state->path));
     NativeFile record = nf::createLockedRecord(*state, "t.registro");
-    nf::appendAndFlush(record, std::string("C:\\a\0", 5));
-    nf::appendAndFlush(record, std::string("/b\0", 3));
+    writeAll(record, std::string("C:\\a\0/b\0", 8));
     EXPECT_EQ(nf::namesEndingWith(*state, ".registro"), std::vector<std::string>{"t.registro"});
     EXPECT_FALSE(nf::takeDeadRecord(*state, "t.registro")); // its run lives
 

@@ -3,6 +3,7 @@
 
 #include "fileerror.h"
 #include "modificarscript.h"
+#include "recovery.h"
 #include "recoverypolicy.h"
 #include "scriptfolder.h"
 
