@@ -1,6 +1,9 @@
 // What only the Windows mechanism does: share modes instead of locks, ReplaceFileW's backup
 // name, verbatim paths, and a run's record freed by the system when the run is killed.
+#include "modificarscript.h"
 #include "nativefilestesting.h"
+#include "scriptfolder.h"
+#include "wine.h"
 
 using namespace nativefilestesting;
 
@@ -12,15 +15,6 @@ NativeFile openRaw(const fs::path &path, DWORD access, DWORD share)
 {
     return NativeFile(reinterpret_cast<std::intptr_t>(
         CreateFileW(reachable(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)));
-}
-
-// The Wine version when running under Wine, else null.
-const char *wineVersion()
-{
-    using Version = const char *(__cdecl *)();
-    const auto version = reinterpret_cast<Version>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    return version ? version() : nullptr;
 }
 
 TEST(NativeFilesWin32, AHeldScriptMayBeReadButNotWrittenAndItsFolderNotRenamed)

@@ -41,21 +41,9 @@ namespace {
 const Cierres kForward{"{", "}", "<", ">"};
 const Cierres kBackward{"<", ">", "{", "}"};
 
-// Every test of this program keeps its run records and recovery files in a folder of its own.
-struct PrivateStateFolder
-{
-    PrivateStateFolder() { ::setenv("XDG_STATE_HOME", folder.path().c_str(), 1); }
-    TemporaryFolder folder;
-};
-const PrivateStateFolder kStateFolder;
-
 std::vector<std::string> stateFiles()
 {
-    std::vector<std::string> names;
-    if (fs::exists(kStateFolder.folder.path() / "dovezurad"))
-        for (const auto &entry : fs::directory_iterator(kStateFolder.folder.path() / "dovezurad"))
-            names.push_back(entry.path().filename().string());
-    return names;
+    return kPrivateState.files();
 }
 
 // The error number ModificarScript reports, 0 when it succeeds.
