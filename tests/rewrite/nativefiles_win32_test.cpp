@@ -58,6 +58,22 @@ TEST(NativeFilesWin32, AViewerThatForbidsRenamingLeavesBothNamesForTheCopyBack)
     EXPECT_TRUE(sameFile(nf::identityOf(script), before));
 }
 
+TEST(NativeFilesWin32, AScriptOpenInSuchAViewerIsRewrittenInPlace)
+{
+    ScriptFolder folder;
+    const fs::path script = folder.write("s.txt", kOld);
+    const NativeFile viewer = openRaw(script, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(viewer);
+    const FileKey before = nf::identityAt(nf::openFolder(folder.folder()), "s.txt", false)->key;
+
+    ModificarScript(folder.folder(), "s.txt", Cierres{"{", "}", "<", ">"});
+
+    EXPECT_EQ(folder.read("s.txt"), kNew);
+    EXPECT_EQ(nf::identityAt(nf::openFolder(folder.folder()), "s.txt", false)->key, before);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"s.txt"});
+    EXPECT_EQ(kPrivateState.files(), std::vector<std::string>{});
+}
+
 TEST(NativeFilesWin32, AScriptLeftUnderTheBackupNameIsNamedBackButNeverOverAnother)
 {
     TemporaryFolder dir;
