@@ -152,6 +152,8 @@ void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &sc
             // A folder the system cannot name is not named: see below.
         }
     }
+    if (entries.empty())
+        return;
     try {
         record().noteReplacements(entries);
     } catch (const FileError &) {
