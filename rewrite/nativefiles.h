@@ -9,7 +9,8 @@
 #include <vector>
 
 // What the safe write asks of the system, and nothing it decides. One implementation per
-// platform (nativefiles_posix.cpp, nativefiles_win32.cpp); this header includes no system header.
+// platform, picked by CMake (nativefiles_, nativeidentity_ and nativerecord_posix.cpp or
+// _win32.cpp); this header includes no system header and is the same on both.
 //
 // Every function throws FileError (fileerror.h) unless it says otherwise. Names and paths cross
 // here as UTF-8 (on Windows they must be valid UTF-8, and become UTF-16 only inside the Windows
@@ -207,7 +208,10 @@ void waitWritten(const NativeFile &file);
 // missing, renameNoReplace() it back. A failure after the first of its two renames is put right
 // here the same way before it is thrown. False, with both names as they were, when another
 // program keeps the script from being renamed (it shares writing but not deletion) or its ACL
-// cannot be merged: the policy then takes the copy-back, through the held file.
+// cannot be merged: the policy then takes the copy-back, through the held file. The backup
+// name, which the record names on both platforms, is also where the old file would be kept if
+// it were wanted: a hard link by that name made just before the rename on POSIX, the backup
+// left in place on Windows.
 bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName,
              NativeFile &heldScript, const std::string &scriptName, const std::string &backupName);
 void removeName(const NativeFolder &folder, const std::string &name); // no error when missing
