@@ -32,19 +32,6 @@ namespace {
 
 const Cierres kForward{"{", "}", "<", ">"};
 
-std::string tagged(std::size_t bytes, char left, char right)
-{
-    std::string text;
-    while (text.size() < bytes)
-        text += std::string("x") + left + "nombre" + right + " y\r\n";
-    return text;
-}
-
-std::pair<std::size_t, std::size_t> fingerprint(const std::string &text)
-{
-    return {text.size(), std::hash<std::string>{}(text)};
-}
-
 // The rewrite of a script in a run that dies just before the replacement.
 void rewriteUntilKilled(const std::string &folder, const std::string &name)
 {

@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Paths as the program takes them: UTF-8.
@@ -27,6 +29,23 @@ inline std::string utf8Of(const std::filesystem::path &path)
 {
     const std::u8string text = path.u8string();
     return {text.begin(), text.end()};
+}
+
+// A script of `bytes` bytes or a little more, with tags between `left` and `right` on every line.
+inline std::string tagged(std::size_t bytes, char left, char right)
+{
+    std::string text;
+    while (text.size() < bytes)
+        text += std::string("x") + left + "nombre" + right + " y\r\n";
+    text.back() = '.';
+    return text;
+}
+
+// Large texts are compared by size and hash: a failing comparison of the texts themselves makes
+// GoogleTest build a line diff of them.
+inline std::pair<std::size_t, std::size_t> fingerprint(const std::string &text)
+{
+    return {text.size(), std::hash<std::string>{}(text)};
 }
 
 // Every test process of this program keeps its runs' records and recovery files in a folder of

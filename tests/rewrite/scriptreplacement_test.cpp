@@ -109,13 +109,6 @@ struct SharedFolder
     fs::path path(const std::string &name) const { return folder.path() / name; }
 };
 
-// Large texts are compared by size and hash: a failing comparison of the texts themselves makes
-// GoogleTest build a line diff of them.
-std::pair<std::size_t, std::size_t> fingerprint(const std::string &text)
-{
-    return {text.size(), std::hash<std::string>{}(text)};
-}
-
 // Rewrites a script in a child that is killed just before the replacement: its new text is
 // complete and flushed, and a copy-back's recovery file is in phase 1.
 int killedBeforeReplacement(const std::string &folder, const std::string &name)
@@ -127,15 +120,6 @@ int killedBeforeReplacement(const std::string &folder, const std::string &name)
         run.rewrite(folder, name, kForward);
         return 0;
     });
-}
-
-std::string tagged(std::size_t bytes, char left, char right)
-{
-    std::string text;
-    while (text.size() < bytes)
-        text += std::string("x") + left + "nombre" + right + " y\r\n";
-    text.back() = '.';
-    return text;
 }
 
 } // namespace
