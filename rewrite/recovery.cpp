@@ -7,7 +7,10 @@
 #include "runrecord.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace nf = nativefiles;
 
