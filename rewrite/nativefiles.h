@@ -96,13 +96,11 @@ struct FileIdentity
     // (read-only, hidden, system, archive, ...) on Windows.
     std::uint32_t attributes = 0;
     Kind kind = Kind::Other;
-    bool readOnly = false;      // no write bit at all / FILE_ATTRIBUTE_READONLY
-    bool ownedByRunner = false; // our effective user / our user's or our token's owner SID
-    bool ownedBySystem = false; // root / SYSTEM, Administrators, TrustedInstaller
+    bool readOnly = false; // no write bit at all / FILE_ATTRIBUTE_READONLY
     // Group or others may write it (POSIX). Windows does not tell it apart here: its private
     // folder inherits the access of the user's own local application data.
     bool writableByOthers = false;
-    std::string owner; // compared only: a uid, a SID ("" where the file system has none)
+    std::string owner; // a uid, a SID ("" where the file system has none); see ownedByRunner()
 };
 
 inline bool sameFile(const FileIdentity &a, const FileIdentity &b)
@@ -135,6 +133,11 @@ void flushFolder(const NativeFolder &folder);
 FileIdentity identityOf(const NativeFile &file);
 std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::string &name,
                                        bool followLinks);
+// Whose it is, asked only where it matters: the runner's (our effective user; our token's user,
+// or the owner our token gives new files; anyone's on a file system without owners, as FAT), or
+// the system's (root; SYSTEM, Administrators, TrustedInstaller).
+bool ownedByRunner(const FileIdentity &file);
+bool ownedBySystem(const FileIdentity &file);
 
 // Opens the script and holds it: 53 or 76 when missing, 75 when it is not a regular disk file
 // or is marked read-only (looked at before opening: a FIFO would block, a device may act), 70

@@ -44,8 +44,6 @@ FileIdentity identityFrom(const struct stat &status)
     else if (S_ISLNK(status.st_mode))
         identity.kind = FileIdentity::Kind::Link;
     identity.readOnly = (status.st_mode & kAnyWrite) == 0;
-    identity.ownedByRunner = status.st_uid == ::geteuid();
-    identity.ownedBySystem = status.st_uid == 0;
     identity.writableByOthers = (status.st_mode & kGroupOrOthersWrite) != 0;
     identity.owner = std::to_string(status.st_uid);
     return identity;
@@ -150,6 +148,16 @@ std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::st
         fail(errno);
     }
     return identityFrom(status);
+}
+
+bool ownedByRunner(const FileIdentity &file)
+{
+    return file.owner == std::to_string(::geteuid());
+}
+
+bool ownedBySystem(const FileIdentity &file)
+{
+    return file.owner == "0";
 }
 
 bool giveIdentity(const NativeFile &made, const NativeFile &script)

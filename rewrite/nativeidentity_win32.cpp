@@ -167,14 +167,6 @@ FileIdentity identityOf(const NativeFile &file)
     identity.attributes = basic.FileAttributes & kSettableAttributes;
     identity.readOnly = kind.readOnly;
     identity.owner = ownerOf(handle);
-    const Runner &us = runner();
-    // A file system without owners (FAT) is everybody's, as vfat's files are the mounting
-    // user's on POSIX.
-    identity.ownedByRunner = identity.owner.empty() ||
-                             (!us.user.empty() && identity.owner == us.user) ||
-                             (!us.owner.empty() && identity.owner == us.owner);
-    identity.ownedBySystem = std::find(kSystemOwners.begin(), kSystemOwners.end(),
-                                       identity.owner) != kSystemOwners.end();
     return identity;
 }
 
@@ -188,6 +180,20 @@ std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::st
         failLast();
     }
     return identityOf(file);
+}
+
+bool ownedByRunner(const FileIdentity &file)
+{
+    // A file system without owners (FAT) is everybody's, as vfat's files are the mounting
+    // user's on POSIX.
+    const Runner &us = runner();
+    return file.owner.empty() || (!us.user.empty() && file.owner == us.user) ||
+           (!us.owner.empty() && file.owner == us.owner);
+}
+
+bool ownedBySystem(const FileIdentity &file)
+{
+    return std::find(kSystemOwners.begin(), kSystemOwners.end(), file.owner) != kSystemOwners.end();
 }
 
 bool giveIdentity(const NativeFile &made, const NativeFile &script)

@@ -163,7 +163,7 @@ void removeUnfinishedRecords(const NativeFolder &folder)
     try {
         for (const std::string &name : namesEndingWith(folder, kUnlockedSuffix)) {
             const std::optional<FileIdentity> found = identityAt(folder, name, false);
-            if (found && found->kind == FileIdentity::Kind::Regular && found->ownedByRunner &&
+            if (found && found->kind == FileIdentity::Kind::Regular && ownedByRunner(*found) &&
                 found->links == 1)
                 removeName(folder, name);
         }

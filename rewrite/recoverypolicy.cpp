@@ -81,18 +81,20 @@ bool validPlace(const RecoveryPlace &place)
 
 bool trustedPrivateFolder(const FileIdentity &folder)
 {
-    return folder.kind == FileIdentity::Kind::Folder && folder.ownedByRunner &&
+    return folder.kind == FileIdentity::Kind::Folder && nativefiles::ownedByRunner(folder) &&
            !folder.owner.empty() && !folder.writableByOthers;
 }
 
 bool runnersOwnFile(const FileIdentity &file)
 {
-    return file.kind == FileIdentity::Kind::Regular && file.ownedByRunner && file.links == 1;
+    return file.kind == FileIdentity::Kind::Regular && nativefiles::ownedByRunner(file) &&
+           file.links == 1;
 }
 
 bool mayFollowLink(const FileIdentity &link, const FileIdentity &target)
 {
-    return link.ownedByRunner || link.ownedBySystem || link.owner == target.owner;
+    return nativefiles::ownedByRunner(link) || nativefiles::ownedBySystem(link) ||
+           link.owner == target.owner;
 }
 
 bool absolutePath(const std::string &path)

@@ -165,9 +165,8 @@ void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &sc
         script->m_replaceNoted = true;
 }
 
-void ReplacementRun::flushLater(const NativeFolder &folder)
+void ReplacementRun::flushLater(const NativeFolder &folder, const FileKey &key)
 {
-    const FileKey key = nf::identityOf(folder.file).key;
     if (m_foldersToFlush.contains(key))
         return;
     m_foldersToFlush.emplace(key, NativeFolder{nf::duplicate(folder.file), folder.path});
@@ -209,10 +208,9 @@ std::string ReplacementRun::linkName()
     }
 }
 
-const std::string &ReplacementRun::folderPath(const NativeFolder &folder)
+const std::string &ReplacementRun::folderPath(const NativeFolder &folder, const FileKey &key)
 {
     // Once a folder, known by its identity: its path costs more to learn.
-    const FileKey key = nf::identityOf(folder.file).key;
     auto known = m_folderPaths.find(key);
     if (known == m_folderPaths.end())
         known = m_folderPaths.emplace(key, nf::pathOf(folder)).first;

@@ -41,13 +41,13 @@ public:
 private:
     friend class ScriptReplacement;
     void noteReplacements(const std::vector<ScriptReplacement *> &scripts);
-    void flushLater(const NativeFolder &folder);
+    void flushLater(const NativeFolder &folder, const FileKey &key);
     void flushFolders();
     void dropRecord() noexcept;
     RunRecord &record();
     std::size_t freeSlot() const;
     std::string linkName();
-    const std::string &folderPath(const NativeFolder &folder);
+    const std::string &folderPath(const NativeFolder &folder, const FileKey &key);
 
     ReplacementHooks m_hooks;
     std::size_t m_batchSize = 1;

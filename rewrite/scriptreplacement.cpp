@@ -344,7 +344,7 @@ bool ScriptReplacement::commitRename()
         return false;
     m_outputName.clear();
     m_run.m_seen.insert(m_made);
-    m_run.flushLater(m_targetFolder);
+    m_run.flushLater(m_targetFolder, targetFolderKey());
     if (m_run.m_closer)
         m_run.m_closer->close(std::move(m_input));
     return true;
@@ -366,7 +366,9 @@ void ScriptReplacement::commitCopyBack()
         // Complete, and the script holds its text: a later start finds nothing to finish.
     }
     m_run.m_keepRecord = false;
-    m_run.flushLater(*m_outputFolder);
+    m_run.flushLater(*m_outputFolder, m_outputFolder == &m_targetFolder
+                                          ? targetFolderKey()
+                                          : nf::identityOf(m_outputFolder->file).key);
 }
 
 void ScriptReplacement::copyBackInstead()
@@ -402,6 +404,13 @@ const std::string &ScriptReplacement::targetFolderPath()
     // The folder as the system names it, without links, so that a later start can reach it
     // again without following one.
     if (m_canonicalFolderPath.empty())
-        m_canonicalFolderPath = m_run.folderPath(m_targetFolder);
+        m_canonicalFolderPath = m_run.folderPath(m_targetFolder, targetFolderKey());
     return m_canonicalFolderPath;
+}
+
+const FileKey &ScriptReplacement::targetFolderKey()
+{
+    if (!m_targetFolderKey)
+        m_targetFolderKey = nf::identityOf(m_targetFolder.file).key;
+    return *m_targetFolderKey;
 }

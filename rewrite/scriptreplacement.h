@@ -83,6 +83,7 @@ private:
     void copyBackInstead();
     void noteTargetFolder();
     const std::string &targetFolderPath();
+    const FileKey &targetFolderKey();
     RecordedReplace recordedReplace();
     RecoveryHeader recoveryHeader() const;
     void removeOutputName() noexcept;
@@ -91,6 +92,7 @@ private:
     bool m_alreadyDone = false;
     NativeFolder m_targetFolder; // the folder of the file that was read: a link's target's own
     std::string m_targetName;
+    std::optional<FileKey> m_targetFolderKey;
     std::string m_canonicalFolderPath; // as the record names it: absolute, without links
     NativeFile m_input;
     FileIdentity m_original;
