@@ -64,13 +64,15 @@ struct Win32Entry
 };
 
 // Windows' own codes, by number: this file builds without <windows.h>. Anything else, such as
-// ERROR_UNABLE_TO_MOVE_REPLACEMENT or a name that already exists, is an access fault.
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT, is an access fault.
 const Win32Entry kWin32Table[] = {
     {2, kFileNotFound},         // ERROR_FILE_NOT_FOUND
     {3, kPathNotFound},         // ERROR_PATH_NOT_FOUND
     {53, kPathNotFound},        // ERROR_BAD_NETPATH
     {67, kPathNotFound},        // ERROR_BAD_NET_NAME
     {267, kPathNotFound},       // ERROR_DIRECTORY: a file where a folder was named
+    {80, kFileExists},          // ERROR_FILE_EXISTS
+    {183, kFileExists},         // ERROR_ALREADY_EXISTS
     {5, kPermissionDenied},     // ERROR_ACCESS_DENIED
     {32, kPermissionDenied},    // ERROR_SHARING_VIOLATION: another program holds it
     {33, kPermissionDenied},    // ERROR_LOCK_VIOLATION
@@ -146,6 +148,16 @@ FileError FileError::pathNotFound()
 FileError FileError::accessError()
 {
     return make(kAccessError);
+}
+
+FileError FileError::fileExists()
+{
+    return make(kFileExists);
+}
+
+FileError FileError::deviceError()
+{
+    return make(kDeviceIo);
 }
 
 FileError FileError::heldByAnotherProgram()

@@ -21,6 +21,10 @@ public:
     static FileError fileNotFound();
     static FileError pathNotFound();
     static FileError accessError();
+    // A name the program was about to make is taken.
+    static FileError fileExists();
+    // A file ended sooner than it was written, or the device failed.
+    static FileError deviceError();
     // A script locked by another run, or changed by another program while it was rewritten.
     static FileError heldByAnotherProgram();
     static FileError noPrivateFolder();

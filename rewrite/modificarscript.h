@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cierres.h"
+#include "replacementrun.h"
 #include "scriptprogress.h"
-#include "scriptreplacement.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,7 +9,8 @@
 #include <vector>
 
 // What the safe write asks of the system, and nothing it decides. One implementation per
-// platform (nativefiles_posix.cpp, nativefiles_win32.cpp); this header includes no system header.
+// platform, picked by CMake (nativefiles_, nativeidentity_ and nativerecord_posix.cpp or
+// _win32.cpp); this header includes no system header and is the same on both.
 //
 // Every function throws FileError (fileerror.h) unless it says otherwise. Names and paths cross
 // here as UTF-8 (on Windows they must be valid UTF-8, and become UTF-16 only inside the Windows
@@ -62,6 +64,16 @@ struct NativeFolder
     std::string path;
 };
 
+// What names one file on its volume: the 128-bit file id where the system has one (ReFS), else
+// the volume and the inode or file index, with fileHigh 0.
+struct FileKey
+{
+    std::uint64_t volume = 0;
+    std::uint64_t fileLow = 0;
+    std::uint64_t fileHigh = 0;
+    auto operator<=>(const FileKey &) const = default;
+};
+
 // What "the same file" and "unchanged since" mean. POSIX fills it from struct stat, Windows
 // from the open handle (the 128-bit file id, or the volume serial and file index; never the C
 // runtime's stat, whose inode is 0 there).
@@ -75,9 +87,7 @@ struct FileIdentity
         Other // a device, a pipe, a FIFO, a socket
     };
 
-    std::uint64_t volume = 0;
-    std::uint64_t fileLow = 0;
-    std::uint64_t fileHigh = 0;
+    FileKey key;
     std::uint64_t size = 0;
     std::int64_t modified = 0; // compared only: ns on POSIX, 100 ns ticks on Windows
     std::int64_t changed = 0;  // ctime / ChangeTime
@@ -86,15 +96,16 @@ struct FileIdentity
     // (read-only, hidden, system, archive, ...) on Windows.
     std::uint32_t attributes = 0;
     Kind kind = Kind::Other;
-    bool readOnly = false;      // no write bit at all / FILE_ATTRIBUTE_READONLY
-    bool ownedByRunner = false; // our effective user / our user's or our token's owner SID
-    bool ownedBySystem = false; // root / SYSTEM, Administrators, TrustedInstaller
-    std::string owner;          // compared only: a uid, a SID ("" where the file system has none)
+    bool readOnly = false; // no write bit at all / FILE_ATTRIBUTE_READONLY
+    // Group or others may write it (POSIX). Windows does not tell it apart here: its private
+    // folder inherits the access of the user's own local application data.
+    bool writableByOthers = false;
+    std::string owner; // a uid, a SID ("" where the file system has none); see ownedByRunner()
 };
 
 inline bool sameFile(const FileIdentity &a, const FileIdentity &b)
 {
-    return a.volume == b.volume && a.fileLow == b.fileLow && a.fileHigh == b.fileHigh;
+    return a.key == b.key;
 }
 
 // Nobody else changed it: the same file, with the same length and times.
@@ -110,6 +121,11 @@ namespace nativefiles {
 NativeFolder openFolder(const std::string &path);
 // For recovery: nullopt when missing, not a folder, or reached through a link anywhere on the way.
 std::optional<NativeFolder> openFolderNoLinks(const std::string &path);
+// The open folder's absolute path as the system names it, without links: what a run's record
+// names, for a later start to reach it by openFolderNoLinks().
+std::string pathOf(const NativeFolder &folder);
+// A name's path in a folder, as the user reads it (the system's separator).
+std::string pathIn(const std::string &folder, const std::string &name);
 // Makes the names made and removed in it outlast a power cut, where the system can.
 void flushFolder(const NativeFolder &folder);
 
@@ -117,6 +133,11 @@ void flushFolder(const NativeFolder &folder);
 FileIdentity identityOf(const NativeFile &file);
 std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::string &name,
                                        bool followLinks);
+// Whose it is, asked only where it matters: the runner's (our effective user; our token's user,
+// or the owner our token gives new files; anyone's on a file system without owners, as FAT), or
+// the system's (root; SYSTEM, Administrators, TrustedInstaller).
+bool ownedByRunner(const FileIdentity &file);
+bool ownedBySystem(const FileIdentity &file);
 
 // Opens the script and holds it: 53 or 76 when missing, 75 when it is not a regular disk file
 // or is marked read-only (looked at before opening: a FIFO would block, a device may act), 70
@@ -126,11 +147,18 @@ std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::st
 NativeFile openScript(const NativeFolder &folder, const std::string &name);
 // False when another run holds the script. Windows: true, the open already excluded it.
 bool tryLock(const NativeFile &script);
-// Whether we may write the script by that name (POSIX: faccessat W_OK, AT_EACCESS). Windows:
-// true, since openScript() already opened it for writing.
-bool mayWrite(const NativeFolder &folder, const std::string &name);
+// Throws unless we may write the script by that name: 70 without the right, 75 on a read-only
+// file system (POSIX: faccessat W_OK, AT_EACCESS). Windows: nothing, openScript() already
+// opened it for writing.
+void checkWritable(const NativeFolder &folder, const std::string &name);
 // The folder path and name of the open file: where a symbolic link led.
 std::pair<std::string, std::string> locationOf(const NativeFile &file);
+// For recovery, which looks at what it finds before it believes it: the file by that name itself,
+// never through a link, opened without blocking, for reading or for writing (then shared as a
+// held script is). Invalid when the name is missing or is a link.
+NativeFile openNoLinks(const NativeFolder &folder, const std::string &name, bool forWriting);
+// Another handle to the same open file or folder.
+NativeFile duplicate(const NativeFile &file);
 
 std::size_t readAt(const NativeFile &file, std::uint64_t offset, unsigned char *data,
                    std::size_t size); // fewer than `size` only at the end
@@ -141,18 +169,19 @@ void setLength(const NativeFile &file, std::uint64_t length);
 bool punchHole(const NativeFile &file, std::uint64_t offset, std::uint64_t length);
 
 // The new file beside the script.
-// A file without a name (O_TMPFILE); invalid where the system or the folder offers none.
-NativeFile createUnnamed(const NativeFolder &folder);
-// A new file by a name nobody else has (never through a link; hidden on Windows, where a dot
-// does not hide). Invalid when the folder takes no new file from us (permissions), 75 when the
-// name exists.
-NativeFile createExclusive(const NativeFolder &folder, const std::string &name);
+// A file without a name (O_TMPFILE): nullopt where the system or the file system has none, an
+// invalid file where the folder takes no new file from us.
+std::optional<NativeFile> createUnnamed(const NativeFolder &folder);
+// A new file by a name nobody else has, never through a link, hidden unless asked otherwise (on
+// Windows, where a dot does not hide). Invalid when the folder takes no new file from us
+// (permissions, a read-only file system), 58 when the name exists.
+NativeFile createExclusive(const NativeFolder &folder, const std::string &name, bool hidden = true);
 // Gives `made` what replace() cannot carry over from the script: owner, group, mode, extended
 // attributes and ACLs on POSIX; on Windows the owner must already be the script's (it cannot be
 // given), and a sparse script makes the new file sparse. False, with `made` left as it is,
 // when it cannot: the policy then takes the copy-back.
 bool giveIdentity(const NativeFile &made, const NativeFile &script);
-// Gives an unnamed file a name (linkat). Windows: none are made, so never called.
+// Gives an unnamed file a name (linkat): 58 when the name exists. Windows makes none.
 void nameUnnamed(const NativeFile &made, const NativeFolder &folder, const std::string &name);
 // The script again, for writing over it (the copy-back): 70 when the name no longer leads to the
 // held file. Windows hands out the held handle's own access.
@@ -166,39 +195,45 @@ void flushData(const NativeFile &file);
 void startWriteBack(const NativeFile &file, std::uint64_t from, std::uint64_t length);
 void waitWriteBack(const NativeFile &file, std::uint64_t from, std::uint64_t length);
 // One flush of the whole file system holding the file (syncfs); false where there is none to
-// ask for (Windows: flushing a volume needs an administrator). Then waitWritten() waits for the
-// file's own writing and hears of its errors; where it was false, it flushes the file.
+// ask for (Windows: flushing a volume needs an administrator). After it, waitWritten() waits for
+// the file's own writing and hears of its errors.
 bool flushFileSystemOf(const NativeFile &file);
 void waitWritten(const NativeFile &file);
 
 // Names.
-// Makes the new file the script under its name. POSIX: renameat(newName -> scriptName).
-// Windows: copies the script's attributes to `made`, closes it (the system's replace opens it
-// unshared), checks that newName still leads to it, and replaces the script with ReplaceFileW,
-// which moves the script to backupName first and keeps its ACL, named streams and creation time;
-// the backup name is then removed (the held handle keeps the old file until it is closed).
-// A crash inside ReplaceFileW can leave the script only under backupName: name it in the run's
-// record before calling, and where the script's name is missing, renameNoReplace() it back.
-// A failure after the first of its two renames is put right here the same way before it is
-// thrown. False, with both names as they were, when another program keeps the script from being
-// renamed (it shares writing but not deletion) or its ACL cannot be merged: the policy then
-// takes the copy-back, through the held file.
+// Makes the new file the script under its name. POSIX: renameat(newName -> scriptName); the
+// backup name is not used. Windows: copies the script's attributes to `made`, closes it (the
+// system's replace opens it unshared), checks that newName still leads to it, and replaces the
+// script with ReplaceFileW, which moves the script to backupName first and keeps its ACL, named
+// streams and creation time; the backup name is then removed (the held handle keeps the old
+// file until it is closed). A crash inside ReplaceFileW can leave the script only under
+// backupName: name both in the run's record before calling, and where the script's name is
+// missing, renameNoReplace() it back. A failure after the first of its two renames is put right
+// here the same way before it is thrown. False, with both names as they were, when another
+// program keeps the script from being renamed (it shares writing but not deletion) or its ACL
+// cannot be merged: the policy then takes the copy-back, through the held file. The backup
+// name, which the record names on both platforms, is also where the old file would be kept if
+// it were wanted: a hard link by that name made just before the rename on POSIX, the backup
+// left in place on Windows.
 bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName,
              NativeFile &heldScript, const std::string &scriptName, const std::string &backupName);
 void removeName(const NativeFolder &folder, const std::string &name); // no error when missing
-// 75 when `to` exists: never over another file.
+// 58 when `to` exists: never over another file.
 void renameNoReplace(const NativeFolder &folder, const std::string &from, const std::string &to);
 
 // The private place and the run's record.
 // Where a private state folder may be, best first: $XDG_STATE_HOME/dovezurad, ... on POSIX,
 // %LOCALAPPDATA%\Dovezurad on Windows.
 std::vector<std::string> privateFolderCandidates();
-// The folder, made when asked; nullopt unless it is a folder of ours (owner checked), private,
-// and not reached through a link.
+// The folder, made (private to us) when asked; nullopt when it is missing, not a folder, or a
+// link. Whether it is trusted is the caller's to decide, by its identity.
 std::optional<NativeFolder> openPrivateFolder(const std::string &path, bool create);
 // A new record that every other start sees as held from its first instant, until it is closed
-// (by us, or by the system when the run dies). 75 when the name exists.
+// (by us, or by the system when the run dies). 58 when the name exists.
 NativeFile createLockedRecord(const NativeFolder &folder, const std::string &name);
+// Removes what createLockedRecord() leaves of the records of runs killed inside it (POSIX, where
+// there are no unnamed files, makes a record under another name first). Windows: nothing.
+void removeUnfinishedRecords(const NativeFolder &folder);
 // A record whose run is dead, now held by us; invalid while its run lives (or it is gone).
 NativeFile takeDeadRecord(const NativeFolder &folder, const std::string &name);
 // The names of the folder's files (not folders) ending with `suffix`.
@@ -208,8 +243,8 @@ void appendAndFlush(const NativeFile &record, const std::string &bytes);
 
 // Sixteen lowercase hexadecimal digits from the system's random source.
 std::string randomToken();
-// How many files the process may hold open.
-std::size_t openFileBudget();
+// How many more files the process may open now.
+std::size_t openFileRoom();
 // Past a file-size limit a write then fails (61) instead of a signal ending the program.
 void ignoreFileSizeSignal();
 

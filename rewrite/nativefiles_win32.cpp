@@ -1,7 +1,7 @@
 // The safe write's system calls on Windows. Every path handed to the system is a verbatim one
 // ("\\?\C:\..." or "\\?\UNC\server\share\..."), so that paths past MAX_PATH, names ending in a
 // dot or a space, and names such as NUL.txt or con.txt reach the file on the disk, never a
-// device. Identity comes from the open handle, never from the C runtime's stat.
+// device. Identity is in nativeidentity_win32.cpp.
 #include "nativefiles.h"
 
 #include "fileerror.h"
@@ -10,15 +10,9 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <winioctl.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
-#include <memory>
-#include <string_view>
 
 using namespace win32files;
 using namespace win32names;
@@ -28,73 +22,6 @@ namespace {
 // A held script: others may read it, and it may be renamed (ReplaceFileW renames it to the
 // backup name), but nobody else may write it, and nobody holding it for writing lets us in.
 constexpr DWORD kShareHeld = FILE_SHARE_READ | FILE_SHARE_DELETE;
-// What a user may set on a file, and what ReplaceFileW is meant to carry over (Wine's does not).
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-struct Runner
-{
-    std::string user;  // the token's user
-    std::string owner; // the owner it gives new files: an administrator's is Administrators
-};
-
-using LocalMemory = std::unique_ptr<void, decltype(&LocalFree)>;
-
-std::string sidText(PSID sid)
-{
-    LPWSTR text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text))
-        return {};
-    const LocalMemory owned(text, LocalFree);
-    return fromWide(text);
-}
-
-std::string tokenSid(HANDLE token, TOKEN_INFORMATION_CLASS what)
-{
-    alignas(TOKEN_USER) unsigned char buffer[256];
-    DWORD size = 0;
-    if (!GetTokenInformation(token, what, buffer, sizeof buffer, &size))
-        return {};
-    return sidText(what == TokenUser ? reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid
-                                     : reinterpret_cast<TOKEN_OWNER *>(buffer)->Owner);
-}
-
-Runner findRunner()
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
-    const NativeFile owned = adopt(token);
-    return {tokenSid(token, TokenUser), tokenSid(token, TokenOwner)};
-}
-
-const Runner &runner()
-{
-    static const Runner known = findRunner();
-    return known;
-}
-
-// The owner's SID as text; empty where the file system keeps no owners (FAT).
-std::string ownerOf(HANDLE file)
-{
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                        nullptr, nullptr, nullptr, &descriptor);
-    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
-        return {};
-    if (error != ERROR_SUCCESS)
-        fail(error);
-    const LocalMemory owned(descriptor, LocalFree);
-    return sidText(owner);
-}
-
-// SYSTEM, Administrators and TrustedInstaller: what Windows itself owns.
-constexpr std::array<std::string_view, 3> kSystemOwners = {
-    "S-1-5-18", "S-1-5-32-544", "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
-
 void restoreFromBackup(const NativeFolder &folder, const std::string &scriptName,
                        const std::string &backupName, const FileIdentity &script)
 {
@@ -128,7 +55,7 @@ NativeFolder openFolder(const std::string &path)
             throw FileError::pathNotFound();
         fail(error);
     }
-    if (identityOf(folder).kind != FileIdentity::Kind::Folder)
+    if (kindOf(folder) != FileIdentity::Kind::Folder)
         throw FileError::pathNotFound();
     return {std::move(folder), fromWide(full)};
 }
@@ -150,10 +77,23 @@ std::optional<NativeFolder> openFolderNoLinks(const std::string &path)
         const NativeFile part = openMetadata(full.substr(0, end), false);
         if (!part)
             failLast();
-        if (identityOf(part).kind != FileIdentity::Kind::Folder)
+        if (kindOf(part) != FileIdentity::Kind::Folder)
             return std::nullopt;
     }
     return folder;
+}
+
+std::string pathOf(const NativeFolder &folder)
+{
+    const std::wstring path = finalPath(native(folder.file));
+    if (path.empty())
+        failLast();
+    return fromWide(plainPath(path));
+}
+
+std::string pathIn(const std::string &folder, const std::string &name)
+{
+    return folder.ends_with('\\') ? folder + name : folder + '\\' + name;
 }
 
 void flushFolder(const NativeFolder &folder)
@@ -175,68 +115,6 @@ void flushFolder(const NativeFolder &folder)
     }
 }
 
-FileIdentity identityOf(const NativeFile &file)
-{
-    const HANDLE handle = native(file);
-    FileIdentity identity;
-    if (GetFileType(handle) != FILE_TYPE_DISK)
-        return identity; // Kind::Other
-    BY_HANDLE_FILE_INFORMATION info{};
-    FILE_BASIC_INFO basic{};
-    check(GetFileInformationByHandle(handle, &info));
-    check(GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic));
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.fileLow = join(info.nFileIndexHigh, info.nFileIndexLow);
-    // ReFS ids are 128 bits, and the 64-bit index is not unique there.
-    FILE_ID_INFO id{};
-    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
-        static_assert(sizeof id.FileId.Identifier == 2 * sizeof(std::uint64_t));
-        identity.volume = id.VolumeSerialNumber;
-        std::memcpy(&identity.fileLow, id.FileId.Identifier, sizeof identity.fileLow);
-        std::memcpy(&identity.fileHigh, id.FileId.Identifier + sizeof identity.fileLow,
-                    sizeof identity.fileHigh);
-    }
-    identity.size = join(info.nFileSizeHigh, info.nFileSizeLow);
-    identity.modified = basic.LastWriteTime.QuadPart;
-    identity.changed = basic.ChangeTime.QuadPart;
-    identity.links = info.nNumberOfLinks;
-    identity.attributes = info.dwFileAttributes & kSettableAttributes;
-    identity.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    identity.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                        ? FileIdentity::Kind::Folder
-                        : FileIdentity::Kind::Regular;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // Only links are links: deduplicated and cloud files are reparse points too.
-        FILE_ATTRIBUTE_TAG_INFO tag{};
-        check(GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag));
-        if (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
-            tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT)
-            identity.kind = FileIdentity::Kind::Link;
-    }
-    identity.owner = ownerOf(handle);
-    const Runner &us = runner();
-    // A file system without owners (FAT) is everybody's, as vfat's files are the mounting
-    // user's on POSIX.
-    identity.ownedByRunner = identity.owner.empty() ||
-                             (!us.user.empty() && identity.owner == us.user) ||
-                             (!us.owner.empty() && identity.owner == us.owner);
-    identity.ownedBySystem = std::find(kSystemOwners.begin(), kSystemOwners.end(),
-                                       identity.owner) != kSystemOwners.end();
-    return identity;
-}
-
-std::optional<FileIdentity> identityAt(const NativeFolder &folder, const std::string &name,
-                                       bool followLinks)
-{
-    const NativeFile file = openMetadata(entryPath(folder.path, name), followLinks);
-    if (!file) {
-        if (missing(GetLastError()))
-            return std::nullopt;
-        failLast();
-    }
-    return identityOf(file);
-}
-
 NativeFile openScript(const NativeFolder &folder, const std::string &name)
 {
     const std::wstring path = entryPath(folder.path, name);
@@ -244,10 +122,10 @@ NativeFile openScript(const NativeFolder &folder, const std::string &name)
         const NativeFile seen = openMetadata(path, true);
         if (!seen)
             failLast(); // 53, or 76 when the folder is gone
-        const FileIdentity identity = identityOf(seen);
+        const std::optional<FileKind> kind = kindOf(native(seen));
         // A script marked read-only stays so, even for a user the system would let write it
         // (an administrator, or root under Wine).
-        if (identity.kind != FileIdentity::Kind::Regular || identity.readOnly)
+        if (!kind || kind->kind != FileIdentity::Kind::Regular || kind->readOnly)
             throw FileError::accessError();
     }
     NativeFile script =
@@ -262,10 +140,7 @@ bool tryLock(const NativeFile &)
     return true;
 }
 
-bool mayWrite(const NativeFolder &, const std::string &)
-{
-    return true;
-}
+void checkWritable(const NativeFolder &, const std::string &) {}
 
 std::pair<std::string, std::string> locationOf(const NativeFile &file)
 {
@@ -273,6 +148,31 @@ std::pair<std::string, std::string> locationOf(const NativeFile &file)
     if (path.empty())
         failLast();
     return splitPath(plainPath(path));
+}
+
+NativeFile openNoLinks(const NativeFolder &folder, const std::string &name, bool forWriting)
+{
+    // Folders open too, for the caller to see what they are.
+    NativeFile file =
+        open(entryPath(folder.path, name), GENERIC_READ | (forWriting ? GENERIC_WRITE : 0),
+             forWriting ? kShareHeld : kShareAll, OPEN_EXISTING,
+             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) {
+        if (missing(GetLastError()))
+            return {};
+        failLast();
+    }
+    if (kindOf(file) == FileIdentity::Kind::Link)
+        return {};
+    return file;
+}
+
+NativeFile duplicate(const NativeFile &file)
+{
+    HANDLE copy = nullptr;
+    check(DuplicateHandle(GetCurrentProcess(), native(file), GetCurrentProcess(), &copy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS));
+    return adopt(copy);
 }
 
 std::size_t readAt(const NativeFile &file, std::uint64_t offset, unsigned char *data,
@@ -301,7 +201,17 @@ std::size_t readAt(const NativeFile &file, std::uint64_t offset, unsigned char *
 void writeAt(const NativeFile &file, std::uint64_t offset, const unsigned char *data,
              std::size_t size)
 {
-    writeAll(native(file), offset, data, size);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        check(WriteFile(native(file), data, static_cast<DWORD>(std::min(size, kMostAtOnce)),
+                        &written, &at));
+        data += written;
+        size -= written;
+        offset += written;
+    }
 }
 
 void setLength(const NativeFile &file, std::uint64_t length)
@@ -327,41 +237,20 @@ bool punchHole(const NativeFile &file, std::uint64_t offset, std::uint64_t lengt
     return true;
 }
 
-NativeFile createUnnamed(const NativeFolder &)
+std::optional<NativeFile> createUnnamed(const NativeFolder &)
 {
-    return {}; // Windows has no unnamed files
+    return std::nullopt; // Windows has no unnamed files
 }
 
-NativeFile createExclusive(const NativeFolder &folder, const std::string &name)
+NativeFile createExclusive(const NativeFolder &folder, const std::string &name, bool hidden)
 {
     // Shared for deletion only, so that whoever removes its name may do so while it is open.
-    NativeFile made = open(entryPath(folder.path, name), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN);
-    if (!made && GetLastError() != ERROR_ACCESS_DENIED)
-        failLast(); // 80 when the name exists: 75
+    NativeFile made =
+        open(entryPath(folder.path, name), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+             CREATE_NEW, hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL);
+    if (!made && GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_WRITE_PROTECT)
+        failLast(); // 80 when the name exists: 58
     return made;
-}
-
-bool giveIdentity(const NativeFile &made, const NativeFile &script)
-{
-    // ReplaceFileW keeps the script's ACL, named streams and creation time, but the result has
-    // the new file's owner.
-    const std::string scriptOwner = ownerOf(native(script));
-    const std::string madeOwner = ownerOf(native(made));
-    if (!scriptOwner.empty() && !madeOwner.empty() && scriptOwner != madeOwner)
-        return false;
-    FILE_BASIC_INFO basic{};
-    check(GetFileInformationByHandleEx(native(script), FileBasicInfo, &basic, sizeof basic));
-    if (basic.FileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) {
-        // Written with its zero blocks skipped, the new text then keeps the script's holes; where
-        // the file system cannot, it is written whole, which is still the same text.
-        FILE_SET_SPARSE_BUFFER sparse{};
-        sparse.SetSparse = TRUE;
-        DWORD ignored = 0;
-        DeviceIoControl(native(made), FSCTL_SET_SPARSE, &sparse, sizeof sparse, nullptr, 0,
-                        &ignored, nullptr);
-    }
-    return true;
 }
 
 void nameUnnamed(const NativeFile &, const NativeFolder &, const std::string &)
@@ -375,10 +264,7 @@ NativeFile openForWriting(const NativeFolder &folder, const std::string &name,
     const auto named = identityAt(folder, name, false);
     if (!named || !sameFile(*named, identityOf(held)))
         throw FileError::heldByAnotherProgram();
-    HANDLE copy = nullptr;
-    check(DuplicateHandle(GetCurrentProcess(), native(held), GetCurrentProcess(), &copy, 0, FALSE,
-                          DUPLICATE_SAME_ACCESS));
-    return adopt(copy);
+    return duplicate(held);
 }
 
 void flushData(const NativeFile &file)

@@ -1,13 +1,14 @@
 #include "recoverypolicy.h"
 
+#include "recordbytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace {
 
-constexpr char kRecoveryMagic[8] = {'D', 'Z', 'R', 'E', 'C', 'U', 'P', '2'};
-constexpr std::uint32_t kGroupOrOthersWrite = 0022;
+using namespace recordbytes;
 
 enum Entry : char
 {
@@ -15,59 +16,7 @@ enum Entry : char
     Folder = 'F',
     Place = 'P',
     CopyBack = 'C',
-};
-
-// Fixed-size numbers in the machine's own order: a record is read where it was written.
-template <typename Number> void put(std::string &out, Number value)
-{
-    out.append(reinterpret_cast<const char *>(&value), sizeof value);
-}
-
-void putText(std::string &out, std::string_view text)
-{
-    put(out, static_cast<std::uint32_t>(text.size()));
-    out.append(text);
-}
-
-class Reader
-{
-public:
-    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
-
-    bool ok() const { return m_ok; }
-    bool atEnd() const { return m_at == m_bytes.size(); }
-    std::size_t at() const { return m_at; }
-
-    template <typename Number> Number get()
-    {
-        Number value{};
-        if (!take(sizeof value))
-            return value;
-        std::memcpy(&value, m_bytes.data() + m_at - sizeof value, sizeof value);
-        return value;
-    }
-    std::string text() { return bytes(get<std::uint32_t>()); }
-    std::string bytes(std::size_t size)
-    {
-        if (!take(size))
-            return {};
-        return std::string(m_bytes.substr(m_at - size, size));
-    }
-
-private:
-    bool take(std::size_t size)
-    {
-        if (!m_ok || size > m_bytes.size() - m_at) {
-            m_ok = false;
-            return false;
-        }
-        m_at += size;
-        return true;
-    }
-
-    std::string_view m_bytes;
-    std::size_t m_at = 0;
-    bool m_ok = true;
+    Replace = 'R',
 };
 
 // An entry: its length, its kind and what it says, then a checksum of the kind and what it
@@ -90,6 +39,22 @@ void putPlace(std::string &out, const RecoveryPlace &place)
     putText(out, place.name);
 }
 
+void putKey(std::string &out, const FileKey &key)
+{
+    put(out, key.volume);
+    put(out, key.fileLow);
+    put(out, key.fileHigh);
+}
+
+FileKey getKey(Reader &in)
+{
+    FileKey key;
+    key.volume = in.get<std::uint64_t>();
+    key.fileLow = in.get<std::uint64_t>();
+    key.fileHigh = in.get<std::uint64_t>();
+    return key;
+}
+
 RecoveryPlace getPlace(Reader &in)
 {
     RecoveryPlace place;
@@ -109,30 +74,34 @@ bool plainName(const std::string &name)
 bool validPlace(const RecoveryPlace &place)
 {
     return plainName(place.name) &&
-           (place.inStateFolder ? place.folder.empty() : place.folder.starts_with('/'));
-}
-
-std::uint64_t roundUp(std::uint64_t value, std::uint64_t step)
-{
-    return (value + step - 1) / step * step;
+           (place.inStateFolder ? place.folder.empty() : absolutePath(place.folder));
 }
 
 } // namespace
 
-bool trustedPrivateFolder(const FileFacts &folder, std::uint32_t runner)
+bool trustedPrivateFolder(const FileIdentity &folder)
 {
-    return folder.kind == FileFacts::Kind::Folder && folder.owner == runner &&
-           (folder.mode & kGroupOrOthersWrite) == 0;
+    return folder.kind == FileIdentity::Kind::Folder && nativefiles::ownedByRunner(folder) &&
+           !folder.owner.empty() && !folder.writableByOthers;
 }
 
-bool runnersOwnFile(const FileFacts &file, std::uint32_t runner)
+bool runnersOwnFile(const FileIdentity &file)
 {
-    return file.kind == FileFacts::Kind::Regular && file.owner == runner && file.links == 1;
+    return file.kind == FileIdentity::Kind::Regular && nativefiles::ownedByRunner(file) &&
+           file.links == 1;
 }
 
-bool mayFollowLink(std::uint32_t linkOwner, std::uint32_t targetOwner, std::uint32_t runner)
+bool mayFollowLink(const FileIdentity &link, const FileIdentity &target)
 {
-    return linkOwner == runner || linkOwner == 0 || linkOwner == targetOwner;
+    return nativefiles::ownedByRunner(link) || nativefiles::ownedBySystem(link) ||
+           link.owner == target.owner;
+}
+
+bool absolutePath(const std::string &path)
+{
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return path.starts_with('/') || path.starts_with("\\\\") ||
+           (path.size() >= 3 && letter(path[0]) && path[1] == ':' && path[2] == '\\');
 }
 
 std::string recordTemporaryNames(const std::vector<std::string> &names)
@@ -163,12 +132,28 @@ std::string recordCopyBack(const RecordedCopyBack &copyBack)
     std::string payload;
     putText(payload, copyBack.scriptFolder);
     putText(payload, copyBack.scriptName);
-    put(payload, copyBack.script.device);
-    put(payload, copyBack.script.inode);
+    put(payload, copyBack.script.volume);
+    put(payload, copyBack.script.fileLow);
     putPlace(payload, copyBack.recovery);
-    put(payload, copyBack.recoveryFile.device);
-    put(payload, copyBack.recoveryFile.inode);
+    put(payload, copyBack.recoveryFile.volume);
+    put(payload, copyBack.recoveryFile.fileLow);
+    // The high halves of 128-bit file ids follow only where there are any: the entry stays as
+    // earlier versions wrote and read it.
+    if (copyBack.script.fileHigh != 0 || copyBack.recoveryFile.fileHigh != 0) {
+        put(payload, copyBack.script.fileHigh);
+        put(payload, copyBack.recoveryFile.fileHigh);
+    }
     return entry(CopyBack, payload);
+}
+
+std::string recordReplace(const RecordedReplace &replace)
+{
+    std::string payload;
+    putText(payload, replace.folder);
+    putText(payload, replace.scriptName);
+    putText(payload, replace.backupName);
+    putKey(payload, replace.script);
+    return entry(Replace, payload);
 }
 
 RunRecordContents parseRunRecord(std::string_view bytes)
@@ -197,7 +182,7 @@ RunRecordContents parseRunRecord(std::string_view bytes)
         }
         case Folder: {
             std::string folder = payload.text();
-            if (payload.ok() && payload.atEnd() && folder.starts_with('/'))
+            if (payload.ok() && payload.atEnd() && absolutePath(folder))
                 contents.folders.push_back(std::move(folder));
             break;
         }
@@ -211,14 +196,29 @@ RunRecordContents parseRunRecord(std::string_view bytes)
             RecordedCopyBack copyBack;
             copyBack.scriptFolder = payload.text();
             copyBack.scriptName = payload.text();
-            copyBack.script.device = payload.get<std::uint64_t>();
-            copyBack.script.inode = payload.get<std::uint64_t>();
+            copyBack.script.volume = payload.get<std::uint64_t>();
+            copyBack.script.fileLow = payload.get<std::uint64_t>();
             copyBack.recovery = getPlace(payload);
-            copyBack.recoveryFile.device = payload.get<std::uint64_t>();
-            copyBack.recoveryFile.inode = payload.get<std::uint64_t>();
-            if (payload.ok() && payload.atEnd() && copyBack.scriptFolder.starts_with('/') &&
+            copyBack.recoveryFile.volume = payload.get<std::uint64_t>();
+            copyBack.recoveryFile.fileLow = payload.get<std::uint64_t>();
+            if (payload.ok() && !payload.atEnd()) {
+                copyBack.script.fileHigh = payload.get<std::uint64_t>();
+                copyBack.recoveryFile.fileHigh = payload.get<std::uint64_t>();
+            }
+            if (payload.ok() && payload.atEnd() && absolutePath(copyBack.scriptFolder) &&
                 plainName(copyBack.scriptName) && validPlace(copyBack.recovery))
                 contents.copyBacks.push_back(std::move(copyBack));
+            break;
+        }
+        case Replace: {
+            RecordedReplace replace;
+            replace.folder = payload.text();
+            replace.scriptName = payload.text();
+            replace.backupName = payload.text();
+            replace.script = getKey(payload);
+            if (payload.ok() && payload.atEnd() && absolutePath(replace.folder) &&
+                plainName(replace.scriptName) && plainName(replace.backupName))
+                contents.replacements.push_back(std::move(replace));
             break;
         }
         default:
@@ -248,154 +248,4 @@ std::uint64_t blockChecksum(std::span<const unsigned char> bytes)
         mix(word);
     }
     return hash ^ (hash >> 29);
-}
-
-std::uint64_t oldBlockCount(std::uint64_t start, std::uint64_t oldSize)
-{
-    if (start >= oldSize)
-        return 0;
-    return (oldSize + kRecoveryBlock - 1) / kRecoveryBlock - start / kRecoveryBlock;
-}
-
-std::size_t RecoveryHeader::encodedSize() const
-{
-    return kRecoveryFixedHead + 8 + name.size() + folder.size() + 8 * oldChecksums.size() + 8;
-}
-
-std::uint64_t RecoveryHeader::dataOffset() const
-{
-    return roundUp(encodedSize(), kRecoveryBlock) + start % kRecoveryBlock;
-}
-
-std::string RecoveryHeader::encode() const
-{
-    std::string out(kRecoveryMagic, sizeof kRecoveryMagic);
-    put(out, phase);
-    out.append(7, '\0');
-    put(out, script.device);
-    put(out, script.inode);
-    put(out, start);
-    put(out, newSize);
-    put(out, oldSize);
-    put(out, static_cast<std::uint32_t>(name.size()));
-    put(out, static_cast<std::uint32_t>(folder.size()));
-    put(out, oldTailChecksum);
-    out += name;
-    out += folder;
-    for (const std::uint64_t checksum : oldChecksums)
-        put(out, checksum);
-    // Of everything before it, the phase byte left out: it changes once the file is complete.
-    std::string sealed = out;
-    sealed[kRecoveryPhaseOffset] = '\0';
-    put(out,
-        blockChecksum({reinterpret_cast<const unsigned char *>(sealed.data()), sealed.size()}));
-    return out;
-}
-
-std::optional<std::size_t> recoveryHeaderSize(std::string_view fixedHead, std::uint64_t fileSize)
-{
-    if (fixedHead.size() < kRecoveryFixedHead ||
-        fixedHead.substr(0, sizeof kRecoveryMagic) !=
-            std::string_view(kRecoveryMagic, sizeof kRecoveryMagic))
-        return std::nullopt;
-    Reader in(fixedHead.substr(16));
-    in.get<std::uint64_t>(); // device
-    in.get<std::uint64_t>(); // inode
-    RecoveryHeader header;
-    header.start = in.get<std::uint64_t>();
-    header.newSize = in.get<std::uint64_t>();
-    header.oldSize = in.get<std::uint64_t>();
-    const auto nameLength = in.get<std::uint32_t>();
-    const auto folderLength = in.get<std::uint32_t>();
-    if (header.start > header.newSize || header.start > header.oldSize ||
-        header.oldSize > std::numeric_limits<std::uint64_t>::max() / 2)
-        return std::nullopt;
-    const std::uint64_t count = oldBlockCount(header.start, header.oldSize);
-    const std::uint64_t size =
-        kRecoveryFixedHead + 8 + std::uint64_t{nameLength} + folderLength + 8 * count + 8;
-    // The file holds the header, then the new text at its offset.
-    const std::uint64_t data = roundUp(size, kRecoveryBlock) + header.start % kRecoveryBlock;
-    if (size > fileSize || data > fileSize || header.newSize - header.start > fileSize - data)
-        return std::nullopt;
-    return static_cast<std::size_t>(size);
-}
-
-std::optional<RecoveryHeader> parseRecoveryHeader(std::string_view bytes)
-{
-    const auto size = recoveryHeaderSize(bytes, std::numeric_limits<std::uint64_t>::max() / 4);
-    if (!size || bytes.size() != *size)
-        return std::nullopt;
-    Reader in(bytes.substr(kRecoveryPhaseOffset));
-    RecoveryHeader header;
-    header.phase = in.get<std::uint8_t>();
-    in.bytes(7);
-    header.script.device = in.get<std::uint64_t>();
-    header.script.inode = in.get<std::uint64_t>();
-    header.start = in.get<std::uint64_t>();
-    header.newSize = in.get<std::uint64_t>();
-    header.oldSize = in.get<std::uint64_t>();
-    const auto nameLength = in.get<std::uint32_t>();
-    const auto folderLength = in.get<std::uint32_t>();
-    header.oldTailChecksum = in.get<std::uint64_t>();
-    header.name = in.bytes(nameLength);
-    header.folder = in.bytes(folderLength);
-    header.oldChecksums.resize(oldBlockCount(header.start, header.oldSize));
-    for (std::uint64_t &checksum : header.oldChecksums)
-        checksum = in.get<std::uint64_t>();
-    const std::size_t sealedSize = in.at() + kRecoveryPhaseOffset;
-    const auto seal = in.get<std::uint64_t>();
-    if (!in.ok() || !in.atEnd())
-        return std::nullopt;
-    std::string sealed(bytes.substr(0, sealedSize));
-    sealed[kRecoveryPhaseOffset] = '\0';
-    if (seal !=
-        blockChecksum({reinterpret_cast<const unsigned char *>(sealed.data()), sealed.size()}))
-        return std::nullopt;
-    return header;
-}
-
-bool headerAgrees(const RecoveryHeader &header, const RecordedCopyBack &copyBack)
-{
-    return header.script == copyBack.script && header.name == copyBack.scriptName &&
-           header.folder == copyBack.scriptFolder;
-}
-
-bool CopyBackCheck::possibleSize(std::uint64_t size) const
-{
-    const RecoveryHeader &h = m_header;
-    // Written in order from `start`, then cut to its new length; a longer text may have been
-    // cut short anywhere by a power cut.
-    return size == h.newSize || size == h.oldSize ||
-           (h.newSize > h.oldSize && size > h.oldSize && size < h.newSize);
-}
-
-bool CopyBackCheck::blockMayBeLeft(std::uint64_t block, std::span<const unsigned char> script,
-                                   std::span<const unsigned char> newText) const
-{
-    const RecoveryHeader &h = m_header;
-    const std::uint64_t blockStart = block * kRecoveryBlock;
-    const std::uint64_t blockEnd = blockStart + kRecoveryBlock;
-    const std::uint64_t low = std::max(h.start, blockStart);
-    const std::uint64_t first = h.start / kRecoveryBlock;
-    if (block < first || script.empty())
-        return block >= first;
-
-    // Still the old bytes.
-    const std::uint64_t oldEnd = std::min(blockEnd, h.oldSize);
-    if (block - first < h.oldChecksums.size() && low + script.size() == oldEnd &&
-        blockChecksum(script) == h.oldChecksums[block - first])
-        return true;
-
-    // The new text, followed by the old bytes past its end while the script was not cut yet.
-    const std::uint64_t newEnd = std::min(blockEnd, h.newSize);
-    const std::size_t newLength = newEnd > low ? static_cast<std::size_t>(newEnd - low) : 0;
-    if (newText.size() != newLength)
-        return false;
-    const std::size_t compared = std::min(newLength, script.size());
-    if (compared > 0 && std::memcmp(script.data(), newText.data(), compared) != 0)
-        return false;
-    if (script.size() <= newLength)
-        return true;
-    return h.newSize < h.oldSize && h.newSize >= low && low + script.size() == oldEnd &&
-           blockChecksum(script.subspan(newLength)) == h.oldTailChecksum;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "nativefiles.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,37 +17,17 @@
 // Scripts are compared and checked in blocks of this size, the size of a page.
 constexpr std::size_t kRecoveryBlock = 4096;
 
-struct FileIdentity
-{
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator==(const FileIdentity &) const = default;
-};
-
-// A file as the system describes it, seen without following a link.
-struct FileFacts
-{
-    enum class Kind
-    {
-        Other,
-        Regular,
-        Folder,
-        Link
-    };
-    Kind kind = Kind::Other;
-    std::uint32_t owner = 0;
-    std::uint32_t mode = 0;
-    std::uint64_t links = 0;
-    FileIdentity identity;
-};
-
-// A folder for run records: the runner's own, and nobody else may add to it.
-bool trustedPrivateFolder(const FileFacts &folder, std::uint32_t runner);
+// A folder for run records: a real folder of the runner's own, that nobody else may add to.
+bool trustedPrivateFolder(const FileIdentity &folder);
 // A file only the runner could have made and nobody else can reach under another name.
-bool runnersOwnFile(const FileFacts &file, std::uint32_t runner);
+bool runnersOwnFile(const FileIdentity &file);
 // A symbolic link is followed only where its owner cannot be using it against the runner: the
-// link is the runner's or root's, or whoever made it owns what it points to as well.
-bool mayFollowLink(std::uint32_t linkOwner, std::uint32_t targetOwner, std::uint32_t runner);
+// link is the runner's or the system's, or whoever made it owns what it points to as well.
+bool mayFollowLink(const FileIdentity &link, const FileIdentity &target);
+
+// A recovered path from a record: an absolute one of either platform's spelling, "/..." or
+// "C:\..." and "\\server\share\...". Anything else is no path a run wrote.
+bool absolutePath(const std::string &path);
 
 // A recovery file about to be made: beside its script, or in the record's own folder.
 struct RecoveryPlace
@@ -61,9 +43,19 @@ struct RecordedCopyBack
 {
     std::string scriptFolder;
     std::string scriptName;
-    FileIdentity script;
+    FileKey script;
     RecoveryPlace recovery;
-    FileIdentity recoveryFile;
+    FileKey recoveryFile;
+};
+
+// A script about to be replaced by a new file. Where the system's replace is two renames
+// (Windows), a crash between them leaves the script only under the backup name.
+struct RecordedReplace
+{
+    std::string folder;
+    std::string scriptName;
+    std::string backupName;
+    FileKey script;
 };
 
 // Everything a run's record says, in the order it was written; a torn last entry is left out.
@@ -73,6 +65,7 @@ struct RunRecordContents
     std::vector<std::string> folders;
     std::vector<RecoveryPlace> recoveryPlaces;
     std::vector<RecordedCopyBack> copyBacks;
+    std::vector<RecordedReplace> replacements;
 };
 
 // Entries of a record, each written whole, one after the other.
@@ -80,6 +73,7 @@ std::string recordTemporaryNames(const std::vector<std::string> &names);
 std::string recordFolder(const std::string &folder);
 std::string recordRecoveryPlace(const RecoveryPlace &place);
 std::string recordCopyBack(const RecordedCopyBack &copyBack);
+std::string recordReplace(const RecordedReplace &replace);
 RunRecordContents parseRunRecord(std::string_view bytes);
 
 // A quick 64-bit checksum: it tells a script's old bytes from anything else written there.
@@ -94,7 +88,9 @@ struct RecoveryHeader
     // 0 while the recovery file may be incomplete; 1 once it is complete and flushed, from when
     // the script may be part old, part new text.
     std::uint8_t phase = 0;
-    FileIdentity script;
+    // The script by its volume and the low half of its file id: enough to agree with the record,
+    // which names the whole id.
+    FileKey script;
     std::uint64_t start = 0;
     std::uint64_t newSize = 0;
     std::uint64_t oldSize = 0;

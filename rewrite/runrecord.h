@@ -1,17 +1,20 @@
 #pragma once
 
+#include "nativefiles.h"
 #include "recoverypolicy.h"
-#include "uniquefd.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-// The run's own file in a private folder (the runner's alone), locked while the run lives.
-// Before the run makes a name of its own anywhere, the record says where; before a copy-back
-// writes over its script, it names the script and the recovery file. A record that nobody
-// holds belongs to a run that died, and tells a later start what it may finish or remove:
+// The run's own file in a private folder (the runner's alone), held while the run lives.
+// Before the run makes a name of its own anywhere, the record says where; before a script is
+// replaced, it names the script and the name its old file may pass through; before a copy-back
+// writes over its script, it names the script and the recovery file. A record that nobody holds
+// belongs to a run that died, and tells a later start what it may finish or remove (recovery.h):
 // nothing else is believed.
 class RunRecord
 {
@@ -32,26 +35,28 @@ public:
     void noteFolder(const std::string &path);
     void noteRecoveryPlace(const RecoveryPlace &place);
     void noteCopyBack(const RecordedCopyBack &copyBack);
+    // Several scripts at once, with their folders, for one flush.
+    void noteReplacements(const std::vector<RecordedReplace> &replacements);
     // The private folder the record lies in, where a recovery file goes that cannot lie beside
     // its script.
-    int stateFolder() const { return m_stateFolder.get(); }
+    const NativeFolder &stateFolder() const { return m_stateFolder; }
     void remove() noexcept;
 
 private:
-    void append(const std::string &entry);
+    void append(const std::string &entries);
 
     std::string m_token;
-    UniqueFd m_stateFolder;
-    UniqueFd m_file;
+    NativeFolder m_stateFolder;
+    NativeFile m_file;
     std::uint64_t m_size = 0;
     std::vector<std::string> m_names;
     std::set<std::string> m_folders;
 };
 
-// Finishes the copy-backs and removes the temporary files of runs that were killed or lost
-// their power, as far as their records in the user's private folders say. Called at start;
-// never throws, and leaves for a later start what it cannot do. Returns what the user must be
-// told (Spanish): scripts changed since, kept as they are, with the run's text set aside.
-std::vector<std::string> finishInterruptedRewrites() noexcept;
-// The same for the records in one private folder, already found trusted.
-std::vector<std::string> finishInterruptedRewritesIn(int stateFolder) noexcept;
+// Where records are kept: the private folder at `path`, made when asked, or nothing unless it is
+// trusted with them.
+std::optional<NativeFolder> openRecordFolder(const std::string &path, bool create);
+
+// What the run's names and records are called.
+inline constexpr const char *kRunNamePrefix = ".dovezurad-";
+inline constexpr const char *kRecordSuffix = ".registro";

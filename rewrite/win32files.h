@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,26 +70,18 @@ inline std::uint64_t join(DWORD high, DWORD low)
     return (std::uint64_t{high} << 32) | low;
 }
 
+// What a file is, told by its attributes alone: cheaper than its identity.
+struct FileKind
+{
+    FileIdentity::Kind kind = FileIdentity::Kind::Other;
+    bool readOnly = false;
+};
+
+// nullopt for anything that is not on a disk.
+std::optional<FileKind> kindOf(HANDLE handle);
+FileIdentity::Kind kindOf(const NativeFile &file); // Other for anything not on a disk
+
 // The most one call reads or writes.
 constexpr std::size_t kMostAtOnce = std::size_t{1} << 30;
-
-// Writes all of it at `offset`, or with none at the end of the file, whatever its length by
-// then.
-inline void writeAll(HANDLE file, std::optional<std::uint64_t> offset, const unsigned char *data,
-                     std::size_t size)
-{
-    while (size > 0) {
-        OVERLAPPED at{};
-        at.Offset = offset ? static_cast<DWORD>(*offset) : MAXDWORD;
-        at.OffsetHigh = offset ? static_cast<DWORD>(*offset >> 32) : MAXDWORD;
-        DWORD written = 0;
-        check(
-            WriteFile(file, data, static_cast<DWORD>(std::min(size, kMostAtOnce)), &written, &at));
-        data += written;
-        size -= written;
-        if (offset)
-            *offset += written;
-    }
-}
 
 } // namespace win32files

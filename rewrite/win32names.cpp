@@ -153,6 +153,21 @@ std::size_t rootLength(const std::wstring &verbatimPath)
 
 std::wstring localAppData()
 {
+    // The variable first, as $XDG_STATE_HOME is on POSIX: the user may point it elsewhere.
+    std::wstring variable(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", variable.data(),
+                                                     static_cast<DWORD>(variable.size()));
+        if (length < variable.size()) {
+            variable.resize(length);
+            break;
+        }
+        variable.resize(length);
+    }
+    if (variable.size() >= 3 && variable[1] == L':' && variable[2] == L'\\')
+        return variable;
+    if (variable.starts_with(L"\\\\"))
+        return variable;
     PWSTR path = nullptr;
     const HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path);
     const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, CoTaskMemFree);

@@ -35,7 +35,8 @@ std::pair<std::string, std::string> splitPath(const std::wstring &path);
 // Where the folders of a verbatim path begin: past "\\?\C:\" or "\\?\UNC\server\share\".
 std::size_t rootLength(const std::wstring &verbatimPath);
 
-// %LOCALAPPDATA%: the user's own folder on this machine; empty where there is none.
+// %LOCALAPPDATA%: the user's own folder on this machine, as the variable names it when it holds
+// an absolute path, else as the system knows it; empty where there is none.
 std::wstring localAppData();
 // Every entry of a folder but "." and "..".
 void forEachEntry(const std::wstring &verbatimFolder,

@@ -3,7 +3,7 @@
 #include "cmdcambiar.h"
 #include "nativefolder.h"
 #include "process.h"
-#include "runrecord.h"
+#include "recovery.h"
 #include "scriptfolder.h"
 
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "nativefolder.h"
 #include "process.h"
 #include "programstart.h"
-#include "scriptreplacement.h"
+#include "recovery.h"
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 #include "terminalrun.h"

@@ -1,7 +1,6 @@
 #include "cmdcambiar.h"
 #include "scriptfolder.h"
-
-#include <sys/stat.h>
+#include "wine.h"
 
 #include <gtest/gtest.h>
 
@@ -210,7 +209,9 @@ TEST(cmdCambiarRun, FailureInTheMiddleStopsTheRunAndKeepsTheLock)
     ScriptFolder folder;
     folder.write("1.txt", "{1}");
     const auto readOnly = folder.write("2.txt", "{2}");
-    ::chmod(readOnly.c_str(), 0444);
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
     folder.write("3.txt", "{3}");
     FakeWindow window(folder.folder(), {"1.txt", "2.txt", "3.txt"});
 
@@ -286,6 +287,9 @@ TEST(cmdCambiarRun, InsideAScriptItTellsHowFarItIsAndAnyCloseEndsItWithoutAWord)
 
 TEST(cmdCambiarRun, MoreScriptsThanASixteenBitCountAreAllHandled)
 {
+    if (wineVersion())
+        GTEST_SKIP() << "Wine " << wineVersion() << " takes about 3 ms to open a script and tell "
+                     << "its file id, so 40,000 would take minutes";
     constexpr std::int32_t count = 40000;
     ScriptFolder folder;
     // One unchanged script listed many times keeps this quick; only the count matters here.

@@ -1,13 +1,17 @@
 #include "fileerror.h"
 #include "modificarscript.h"
+#include "nativefiles.h"
 #include "scriptfolder.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -39,6 +43,23 @@ FileError failureOf(const std::string &folder, const std::string &name,
     return FileError(0, "");
 }
 
+// The file a name in the folder leads to, as the program knows it.
+FileKey fileOf(const ScriptFolder &folder, const std::string &name)
+{
+    return nativefiles::identityAt(nativefiles::openFolder(folder.folder()), name, false)->key;
+}
+
+void makeReadOnly(const fs::path &file)
+{
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
+bool readOnly(const fs::path &file)
+{
+    return (fs::status(file).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+#ifndef _WIN32
 struct stat statOf(const fs::path &file)
 {
     struct stat result
@@ -47,6 +68,7 @@ struct stat statOf(const fs::path &file)
     EXPECT_EQ(::lstat(file.c_str(), &result), 0) << file;
     return result;
 }
+#endif
 
 } // namespace
 
@@ -108,50 +130,19 @@ TEST(ModificarScriptFiles, FolderEndingInSeparatorNamesTheSameFile)
     EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
 }
 
-TEST(ModificarScriptFiles, KeepsPermissionsAndLeavesNoTemporaryFile)
-{
-    ScriptFolder folder;
-    const auto script = folder.write("a.txt", "{a}");
-    ::chmod(script.c_str(), 0640);
-    const struct stat before = statOf(script);
-
-    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
-
-    const struct stat after = statOf(script);
-    EXPECT_EQ(folder.read("a.txt"), "<a>");
-    EXPECT_EQ(after.st_mode & 07777, 0640u);
-    EXPECT_EQ(after.st_uid, before.st_uid);
-    EXPECT_EQ(after.st_gid, before.st_gid);
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
-}
-
 TEST(ModificarScriptFiles, UnchangedScriptIsNotTouched)
 {
     ScriptFolder folder;
     const auto script = folder.write("a.txt", "<a> \t\r\n b");
-    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, script.c_str(), old, 0), 0);
-    const struct stat before = statOf(script);
+    const auto old = fs::last_write_time(script) - std::chrono::hours(24 * 365);
+    fs::last_write_time(script, old);
+    const FileKey before = fileOf(folder, "a.txt");
 
     ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
 
-    const struct stat after = statOf(script);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(fileOf(folder, "a.txt"), before);
+    EXPECT_EQ(fs::last_write_time(script), old);
     EXPECT_EQ(folder.read("a.txt"), "<a> \t\r\n b");
-}
-
-TEST(ModificarScriptFiles, SymbolicLinkStaysALinkAndItsTargetIsRewritten)
-{
-    ScriptFolder folder;
-    const auto target = folder.write("elsewhere/real.dat", " {a} ");
-    fs::create_symlink("elsewhere/real.dat", folder.path() / "link.txt");
-
-    ModificarScript(folder.folder(), "link.txt", kBracesToAngles);
-
-    EXPECT_TRUE(fs::is_symlink(folder.path() / "link.txt"));
-    EXPECT_EQ(ScriptFolder::readFile(target), "<a>");
-    EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "elsewhere/real.dat");
 }
 
 TEST(ModificarScriptFiles, HardLinkedScriptIsRewrittenForEveryName)
@@ -159,13 +150,13 @@ TEST(ModificarScriptFiles, HardLinkedScriptIsRewrittenForEveryName)
     ScriptFolder folder;
     const auto script = folder.write("a.txt", "  {a} {b}  ");
     fs::create_hard_link(script, folder.path() / "b.txt");
-    const struct stat before = statOf(script);
+    const FileKey before = fileOf(folder, "a.txt");
 
     ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
 
     EXPECT_EQ(folder.read("a.txt"), "<a> <b>");
     EXPECT_EQ(folder.read("b.txt"), "<a> <b>");
-    EXPECT_EQ(statOf(script).st_ino, before.st_ino);
+    EXPECT_EQ(fileOf(folder, "a.txt"), before);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
@@ -191,14 +182,14 @@ TEST(ModificarScriptErrors, ReadOnlyScriptFailsAndStaysUnchanged)
     // Holds for root too, whom the system would let write the file.
     ScriptFolder folder;
     const auto script = folder.write("a.txt", " {a} ");
-    ::chmod(script.c_str(), 0444);
+    makeReadOnly(script);
 
     const FileError error = failureOf(folder.folder(), "a.txt");
 
     EXPECT_EQ(error.number(), 75);
     EXPECT_EQ(error.description(), "Error de acceso a la ruta o el archivo");
     EXPECT_EQ(folder.read("a.txt"), " {a} ");
-    EXPECT_EQ(statOf(script).st_mode & 07777, 0444u);
+    EXPECT_TRUE(readOnly(script));
     EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
 }
 
@@ -206,8 +197,41 @@ TEST(ModificarScriptErrors, ReadOnlyScriptFailsEvenWhenNothingWouldChange)
 {
     ScriptFolder folder;
     const auto script = folder.write("a.txt", "<a>");
-    ::chmod(script.c_str(), 0444);
+    makeReadOnly(script);
     EXPECT_EQ(failureOf(folder.folder(), "a.txt").number(), 75);
+}
+
+#ifndef _WIN32
+// What only POSIX has: modes, owners and groups, symbolic links anyone may make, FIFOs and
+// devices among files, and the process's open files listed in /proc.
+TEST(ModificarScriptFiles, KeepsPermissionsAndLeavesNoTemporaryFile)
+{
+    ScriptFolder folder;
+    const auto script = folder.write("a.txt", "{a}");
+    ::chmod(script.c_str(), 0640);
+    const struct stat before = statOf(script);
+
+    ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
+
+    const struct stat after = statOf(script);
+    EXPECT_EQ(folder.read("a.txt"), "<a>");
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.txt"});
+}
+
+TEST(ModificarScriptFiles, SymbolicLinkStaysALinkAndItsTargetIsRewritten)
+{
+    ScriptFolder folder;
+    const auto target = folder.write("elsewhere/real.dat", " {a} ");
+    fs::create_symlink("elsewhere/real.dat", folder.path() / "link.txt");
+
+    ModificarScript(folder.folder(), "link.txt", kBracesToAngles);
+
+    EXPECT_TRUE(fs::is_symlink(folder.path() / "link.txt"));
+    EXPECT_EQ(ScriptFolder::readFile(target), "<a>");
+    EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "elsewhere/real.dat");
 }
 
 TEST(ModificarScriptErrors, NotAnOrdinaryFileFailsAtOnce)
@@ -235,3 +259,4 @@ TEST(ModificarScriptErrors, ScriptIsClosedAfterAFailure)
         failureOf(folder.folder(), "a.txt");
     EXPECT_EQ(openFiles(), before);
 }
+#endif

@@ -1,6 +1,9 @@
 // What only the Windows mechanism does: share modes instead of locks, ReplaceFileW's backup
 // name, verbatim paths, and a run's record freed by the system when the run is killed.
+#include "modificarscript.h"
 #include "nativefilestesting.h"
+#include "scriptfolder.h"
+#include "wine.h"
 
 using namespace nativefilestesting;
 
@@ -12,15 +15,6 @@ NativeFile openRaw(const fs::path &path, DWORD access, DWORD share)
 {
     return NativeFile(reinterpret_cast<std::intptr_t>(
         CreateFileW(reachable(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)));
-}
-
-// The Wine version when running under Wine, else null.
-const char *wineVersion()
-{
-    using Version = const char *(__cdecl *)();
-    const auto version = reinterpret_cast<Version>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    return version ? version() : nullptr;
 }
 
 TEST(NativeFilesWin32, AHeldScriptMayBeReadButNotWrittenAndItsFolderNotRenamed)
@@ -64,6 +58,22 @@ TEST(NativeFilesWin32, AViewerThatForbidsRenamingLeavesBothNamesForTheCopyBack)
     EXPECT_TRUE(sameFile(nf::identityOf(script), before));
 }
 
+TEST(NativeFilesWin32, AScriptOpenInSuchAViewerIsRewrittenInPlace)
+{
+    ScriptFolder folder;
+    const fs::path script = folder.write("s.txt", kOld);
+    const NativeFile viewer = openRaw(script, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(viewer);
+    const FileKey before = nf::identityAt(nf::openFolder(folder.folder()), "s.txt", false)->key;
+
+    ModificarScript(folder.folder(), "s.txt", Cierres{"{", "}", "<", ">"});
+
+    EXPECT_EQ(folder.read("s.txt"), kNew);
+    EXPECT_EQ(nf::identityAt(nf::openFolder(folder.folder()), "s.txt", false)->key, before);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"s.txt"});
+    EXPECT_EQ(kPrivateState.files(), std::vector<std::string>{});
+}
+
 TEST(NativeFilesWin32, AScriptLeftUnderTheBackupNameIsNamedBackButNeverOverAnother)
 {
     TemporaryFolder dir;
@@ -77,7 +87,7 @@ TEST(NativeFilesWin32, AScriptLeftUnderTheBackupNameIsNamedBackButNeverOverAnoth
     ASSERT_TRUE(sameFile(*nf::identityAt(folder, kBackup, false), recorded));
 
     writeFile(dir.path() / "s.txt", "saved meanwhile");
-    EXPECT_EQ(errorOf([&] { nf::renameNoReplace(folder, kBackup, "s.txt"); }), 75);
+    EXPECT_EQ(errorOf([&] { nf::renameNoReplace(folder, kBackup, "s.txt"); }), 58);
     EXPECT_EQ(readPath(dir.path() / "s.txt"), "saved meanwhile");
     fs::remove(dir.path() / "s.txt");
 

@@ -3,6 +3,7 @@
 
 #include "fileerror.h"
 #include "modificarscript.h"
+#include "recovery.h"
 #include "recoverypolicy.h"
 #include "scriptfolder.h"
 
@@ -40,21 +41,9 @@ namespace {
 const Cierres kForward{"{", "}", "<", ">"};
 const Cierres kBackward{"<", ">", "{", "}"};
 
-// Every test of this program keeps its run records and recovery files in a folder of its own.
-struct PrivateStateFolder
-{
-    PrivateStateFolder() { ::setenv("XDG_STATE_HOME", folder.path().c_str(), 1); }
-    TemporaryFolder folder;
-};
-const PrivateStateFolder kStateFolder;
-
 std::vector<std::string> stateFiles()
 {
-    std::vector<std::string> names;
-    if (fs::exists(kStateFolder.folder.path() / "dovezurad"))
-        for (const auto &entry : fs::directory_iterator(kStateFolder.folder.path() / "dovezurad"))
-            names.push_back(entry.path().filename().string());
-    return names;
+    return kPrivateState.files();
 }
 
 // The error number ModificarScript reports, 0 when it succeeds.
@@ -120,13 +109,6 @@ struct SharedFolder
     fs::path path(const std::string &name) const { return folder.path() / name; }
 };
 
-// Large texts are compared by size and hash: a failing comparison of the texts themselves makes
-// GoogleTest build a line diff of them.
-std::pair<std::size_t, std::size_t> fingerprint(const std::string &text)
-{
-    return {text.size(), std::hash<std::string>{}(text)};
-}
-
 // Rewrites a script in a child that is killed just before the replacement: its new text is
 // complete and flushed, and a copy-back's recovery file is in phase 1.
 int killedBeforeReplacement(const std::string &folder, const std::string &name)
@@ -138,15 +120,6 @@ int killedBeforeReplacement(const std::string &folder, const std::string &name)
         run.rewrite(folder, name, kForward);
         return 0;
     });
-}
-
-std::string tagged(std::size_t bytes, char left, char right)
-{
-    std::string text;
-    while (text.size() < bytes)
-        text += std::string("x") + left + "nombre" + right + " y\r\n";
-    text.back() = '.';
-    return text;
 }
 
 } // namespace

@@ -9,10 +9,9 @@
 // In raw bytes, "@SCRDEV@", "@SCRINO@", "@RECDEV@" and "@RECINO@" stand for the script's and the
 // recovery file's device and inode.
 
+#include "recovery.h"
 #include "recoverypolicy.h"
-#include "runrecord.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,13 +64,14 @@ void writeFile(const fs::path &file, const std::string &bytes)
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-FileIdentity identityOf(const fs::path &file)
+FileKey identityOf(const fs::path &file)
 {
     struct stat status
     {
     };
     ::lstat(file.c_str(), &status);
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+            0};
 }
 
 void replaceAll(std::string &bytes, const std::string &marker, std::uint64_t value)
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const bool inState = (choices & RecoveryInState) != 0;
     const fs::path recoveryPath = (inState ? state : work) / kRecoveryName;
-    const FileIdentity script = identityOf(work / "a.txt");
+    const FileKey script = identityOf(work / "a.txt");
     std::string newText;
     if ((choices & WellMadeHeader) != 0) {
         newText = text;
@@ -208,11 +208,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         mixed.replace(start, written, newText.substr(0, written));
         writeFile(work / "a.txt", mixed);
     } else {
-        replaceAll(text, "@SCRDEV@", script.device);
-        replaceAll(text, "@SCRINO@", script.inode);
+        replaceAll(text, "@SCRDEV@", script.volume);
+        replaceAll(text, "@SCRINO@", script.fileLow);
         writeFile(recoveryPath, text);
     }
-    const FileIdentity recovery = identityOf(recoveryPath);
+    const FileKey recovery = identityOf(recoveryPath);
 
     const RecoveryPlace place{inState, inState ? std::string() : work.string(), kRecoveryName};
     std::string record;
@@ -225,18 +225,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if ((choices & CopyBackEntry) != 0)
         record += recordCopyBack({work.string(), "a.txt", script, place, recovery});
     std::string rawRecord = raw;
-    replaceAll(rawRecord, "@SCRDEV@", script.device);
-    replaceAll(rawRecord, "@SCRINO@", script.inode);
-    replaceAll(rawRecord, "@RECDEV@", recovery.device);
-    replaceAll(rawRecord, "@RECINO@", recovery.inode);
+    replaceAll(rawRecord, "@SCRDEV@", script.volume);
+    replaceAll(rawRecord, "@SCRINO@", script.fileLow);
+    replaceAll(rawRecord, "@RECDEV@", recovery.volume);
+    replaceAll(rawRecord, "@RECINO@", recovery.fileLow);
     record = (choices & RawFirst) != 0 ? rawRecord + record : record + rawRecord;
     const std::map<fs::path, std::string> before = snapshot(work, state);
     writeFile(state / "0.registro", record);
     fs::permissions(state / "0.registro", fs::perms::owner_read | fs::perms::owner_write);
 
-    const int stateFolder = ::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    finishInterruptedRewritesIn(stateFolder);
-    ::close(stateFolder);
+    finishInterruptedRewritesIn(state.string());
 
     // What the record names, as recovery reads it.
     const RunRecordContents contents = parseRunRecord(record);

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "backgroundcloser.h"
+#include "nativefiles.h"
+#include "runrecord.h"
+#include "scriptreplacement.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// What one run of rewrites shares: the scripts already done (by their file ids), the folders to
+// flush at the end, the scripts whose new text waits for one flush with the others, and the
+// record that lets a later start clean up after this run if it is killed. The batches and the
+// closes left waiting fit in the process's limit of open files.
+class ReplacementRun
+{
+public:
+    // batchSize > 1 lets the new texts of up to that many scripts be flushed together before
+    // they are renamed, each still after its own flush.
+    explicit ReplacementRun(std::size_t batchSize = 1, ReplacementHooks hooks = {});
+    ReplacementRun(const ReplacementRun &) = delete;
+    ReplacementRun &operator=(const ReplacementRun &) = delete;
+    // Settles what is pending, without reporting failures; call finish() to hear of them.
+    ~ReplacementRun();
+
+    // nullptr when the same file was already reached in this run under another name.
+    std::unique_ptr<ScriptReplacement> open(const std::string &folder, const std::string &name);
+    // Makes the script's new text the script now, or with the rest of its batch.
+    void replace(std::unique_ptr<ScriptReplacement> script);
+    // Replaces every pending script, in order; the first failure stops and is thrown, leaving
+    // the later ones as they were.
+    void settle();
+    // settle(), then flushes the folders so that the renames outlast a power cut.
+    void finish();
+
+private:
+    friend class ScriptReplacement;
+    void noteReplacements(const std::vector<ScriptReplacement *> &scripts);
+    void flushLater(const NativeFolder &folder, const FileKey &key);
+    void flushFolders();
+    void dropRecord() noexcept;
+    RunRecord &record();
+    std::size_t freeSlot() const;
+    std::string linkName();
+    const std::string &folderPath(const NativeFolder &folder, const FileKey &key);
+
+    ReplacementHooks m_hooks;
+    std::size_t m_batchSize = 1;
+    std::set<FileKey> m_seen;
+    std::map<FileKey, std::string> m_folderPaths; // as the record names them
+    std::map<FileKey, NativeFolder> m_foldersToFlush;
+    std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
+    std::unique_ptr<RunRecord> m_record;
+    bool m_keepRecord = false;
+    std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
+};
+
+// How many scripts may wait in a batch and how many closes may wait for the background closer,
+// for a process that may open `room` more files now.
+struct DescriptorBudget
+{
+    std::size_t batch = 1;
+    std::size_t waitingCloses = 0;
+};
+DescriptorBudget descriptorBudget(std::uint64_t room, std::size_t batch);
