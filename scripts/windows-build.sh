@@ -39,7 +39,7 @@ cmake --build "$build_dir" --parallel "$(nproc)" --target dovezurad ||
 exe=$build_dir/window/dovezurad.exe
 
 # Only the system's own DLLs: nothing of mingw's or Qt's may be needed beside the program.
-system_dlls='^(kernel32|user32|gdi32|gdiplus|shell32|shlwapi|ole32|oleaut32|uuid|comdlg32|advapi32|winmm|imm32|ws2_32|version|uxtheme|dwmapi|netapi32|userenv|winspool\.drv|setupapi|wtsapi32|authz|mpr|shcore|dwrite|d3d9|d3d11|dxgi|msvcrt|api-ms-win-[a-z0-9-]+)(\.dll)?$'
+system_dlls='^(kernel32|user32|gdi32|gdiplus|shell32|shlwapi|ole32|oleaut32|uuid|comdlg32|advapi32|winmm|imm32|ws2_32|version|uxtheme|dwmapi|netapi32|userenv|winspool\.drv|setupapi|wtsapi32|authz|bcrypt|mpr|shcore|dwrite|d3d9|d3d11|dxgi|msvcrt|api-ms-win-[a-z0-9-]+)(\.dll)?$'
 mapfile -t dlls < <(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}')
 for dll in "${dlls[@]}"; do
     [[ $dll =~ $system_dlls ]] || fail "dovezurad.exe necesita $dll, que no es de Windows"
