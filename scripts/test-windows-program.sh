@@ -90,10 +90,17 @@ same_as_linux() {
     "$prepare" "$linux_folder"
     "$prepare" "$windows_folder"
     local linux_status=0 windows_status=0
-    "$linux" "$@" "$linux_folder" </dev/null >"$scratch/$name/linux.out" 2>&1 || linux_status=$?
-    windows "$@" "$(winepath -w "$windows_folder")" </dev/null >"$scratch/$name/windows.crlf" \
+    local windows_path
+    windows_path=$(winepath -w "$windows_folder")
+    "$linux" "$@" "$linux_folder" </dev/null >"$scratch/$name/linux.raw" 2>&1 || linux_status=$?
+    windows "$@" "$windows_path" </dev/null >"$scratch/$name/windows.crlf" \
         2>&1 || windows_status=$?
-    tr -d '\r' <"$scratch/$name/windows.crlf" >"$scratch/$name/windows.out"
+    # A message that names the folder names it in each system's own way.
+    local linux_text windows_text
+    linux_text=$(<"$scratch/$name/linux.raw")
+    windows_text=$(tr -d '\r' <"$scratch/$name/windows.crlf")
+    printf '%s\n' "${linux_text//"$linux_folder"/CARPETA}" >"$scratch/$name/linux.out"
+    printf '%s\n' "${windows_text//"$windows_path"/CARPETA}" >"$scratch/$name/windows.out"
     if [[ $linux_status != "$windows_status" ]]; then
         echo "$name: status $windows_status on Windows, $linux_status on Linux" >&2
         return 1
