@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-build=build/windows
+build=build/windows-tests # not build/windows: the Windows program is built there, with Qt
 # A Wine prefix of the tests' own, kept between runs: making one takes a good part of a minute.
 export WINEPREFIX="$PWD/build/wine-prefix"
 export WINEDEBUG=-all
