@@ -62,6 +62,7 @@ add_dependencies(dovezurad dovezurad_icon)
 # CPack puts the Start-menu entries and the uninstaller's own entry under bin.
 install(TARGETS dovezurad RUNTIME DESTINATION bin)
 install(FILES copyright DESTINATION . RENAME copyright.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME Dovezurad)
@@ -74,6 +75,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 # The Start-menu entry: bin/dovezurad.exe, shown as "Dovezurad" with the program's own icon.
 set(CPACK_PACKAGE_EXECUTABLES dovezurad Dovezurad)
 set(CPACK_STRIP_FILES ON)
+# The installer shows the licence before it installs anything.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_DISPLAY_NAME Dovezurad)
 set(CPACK_NSIS_PACKAGE_NAME Dovezurad)

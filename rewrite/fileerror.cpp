@@ -98,6 +98,7 @@ const Win32Entry kWin32Table[] = {
     {64, kDeviceUnavailable},   // ERROR_NETNAME_DELETED
     {1112, kDeviceUnavailable}, // ERROR_NO_MEDIA_IN_DRIVE
     {1167, kDeviceUnavailable}, // ERROR_DEVICE_NOT_CONNECTED
+    {1005, kDeviceUnavailable}, // ERROR_UNRECOGNIZED_VOLUME: a disk the system cannot read
     {4, kTooManyFiles},         // ERROR_TOO_MANY_OPEN_FILES
     {8, kOutOfMemory},          // ERROR_NOT_ENOUGH_MEMORY
     {14, kOutOfMemory},         // ERROR_OUTOFMEMORY
