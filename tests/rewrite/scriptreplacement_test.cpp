@@ -5,6 +5,7 @@
 #include "modificarscript.h"
 #include "recovery.h"
 #include "recoverypolicy.h"
+#include "rewritepreview.h"
 #include "scriptfolder.h"
 
 #include <fcntl.h>
@@ -732,6 +733,87 @@ TEST(ScriptReplacementRaces, ScriptLockedByAnotherRunIsHeld)
     EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), "a.txt", kForward); }), 70);
     ::close(other);
     EXPECT_EQ(folder.read("a.txt"), "{a}");
+}
+
+// A dry run opens and checks a script through the same code as a run: whatever stops the run
+// stops it with the same number, and it leaves the folder as it was.
+TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
+{
+    const struct
+    {
+        const char *what;
+        std::function<int(const SharedFolder &)> make; // a file to hold locked, or -1
+        int error;
+    } cases[] = {
+        {"read-only",
+         [](const SharedFolder &shared) {
+             const auto script = shared.folder.write("a.txt", "{a}");
+             ::chown(script.c_str(), kOwner, kOwner);
+             ::chmod(script.c_str(), 0444);
+             return -1;
+         },
+         75},
+        {"missing", [](const SharedFolder &) { return -1; }, 53},
+        {"not a file",
+         [](const SharedFolder &shared) {
+             ::mkfifo(shared.path("a.txt").c_str(), 0666);
+             return -1;
+         },
+         75},
+        {"another user's",
+         [](const SharedFolder &shared) {
+             shared.folder.write("a.txt", "{a}");
+             return -1;
+         },
+         70},
+        {"another user's link into the runner's file",
+         [](const SharedFolder &shared) {
+             const auto target = shared.folder.write("privado.conf", "{p}");
+             ::chown(target.c_str(), kOwner, kOwner);
+             ::chmod(target.c_str(), 0600);
+             fs::create_symlink(target, shared.path("a.txt"));
+             ::lchown(shared.path("a.txt").c_str(), kEditor, kEditor);
+             return -1;
+         },
+         70},
+        {"held by another run",
+         [](const SharedFolder &shared) {
+             const auto script = shared.folder.write("a.txt", "{a}");
+             ::chown(script.c_str(), kOwner, kOwner);
+             const int held = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
+             ::flock(held, LOCK_EX);
+             return held;
+         },
+         70},
+    };
+    for (const auto &c : cases) {
+        SharedFolder shared;
+        ::chmod(shared.folder.folder().c_str(), 0777);
+        const int held = c.make(shared);
+        const auto contents = [&] {
+            std::vector<std::string> all;
+            for (const std::string &name : shared.folder.names())
+                all.push_back(
+                    name + "=" +
+                    (fs::is_regular_file(shared.path(name)) ? shared.folder.read(name) : ""));
+            return all;
+        };
+        const std::vector<std::string> before = contents();
+        const auto asOwner = [&](const std::function<void()> &work) {
+            return asUser(kOwner, kOwner, {}, [&] { return errorOf(work); });
+        };
+
+        EXPECT_EQ(
+            asOwner([&] { RewritePreview().preview(shared.folder.folder(), "a.txt", kForward); }),
+            c.error)
+            << c.what;
+        EXPECT_EQ(contents(), before) << c.what;
+        EXPECT_EQ(asOwner([&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); }),
+                  c.error)
+            << c.what;
+        if (held >= 0)
+            ::close(held);
+    }
 }
 
 TEST(ScriptReplacementRaces, AbandonedScriptIsLeftAsItWasOnBothPaths)
