@@ -742,72 +742,41 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
     const struct
     {
         const char *what;
-        std::function<int(const SharedFolder &)> make; // a file to hold locked, or -1
+        mode_t mode;    // of a.txt, the runner's; 0: no such file
+        bool held;      // locked by another run
+        bool otherLink; // a.txt is another user's link to the runner's file
         int error;
-    } cases[] = {
-        {"read-only",
-         [](const SharedFolder &shared) {
-             const auto script = shared.folder.write("a.txt", "{a}");
-             ::chown(script.c_str(), kOwner, kOwner);
-             ::chmod(script.c_str(), 0444);
-             return -1;
-         },
-         75},
-        {"missing", [](const SharedFolder &) { return -1; }, 53},
-        {"not a file",
-         [](const SharedFolder &shared) {
-             ::mkfifo(shared.path("a.txt").c_str(), 0666);
-             return -1;
-         },
-         75},
-        {"another user's",
-         [](const SharedFolder &shared) {
-             shared.folder.write("a.txt", "{a}");
-             return -1;
-         },
-         70},
-        {"another user's link into the runner's file",
-         [](const SharedFolder &shared) {
-             const auto target = shared.folder.write("privado.conf", "{p}");
-             ::chown(target.c_str(), kOwner, kOwner);
-             ::chmod(target.c_str(), 0600);
-             fs::create_symlink(target, shared.path("a.txt"));
-             ::lchown(shared.path("a.txt").c_str(), kEditor, kEditor);
-             return -1;
-         },
-         70},
-        {"held by another run",
-         [](const SharedFolder &shared) {
-             const auto script = shared.folder.write("a.txt", "{a}");
-             ::chown(script.c_str(), kOwner, kOwner);
-             const int held = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
-             ::flock(held, LOCK_EX);
-             return held;
-         },
-         70},
-    };
+    } cases[] = {{"read-only", 0444, false, false, 75},
+                 {"missing", 0, false, false, 53},
+                 {"held by another run", 0644, true, false, 70},
+                 {"another user's link", 0600, false, true, 70}};
     for (const auto &c : cases) {
         SharedFolder shared;
         ::chmod(shared.folder.folder().c_str(), 0777);
-        const int held = c.make(shared);
-        const auto contents = [&] {
-            std::vector<std::string> all;
-            for (const std::string &name : shared.folder.names())
-                all.push_back(
-                    name + "=" +
-                    (fs::is_regular_file(shared.path(name)) ? shared.folder.read(name) : ""));
-            return all;
-        };
-        const std::vector<std::string> before = contents();
-        const auto asOwner = [&](const std::function<void()> &work) {
+        const std::string file = c.otherLink ? "privado.conf" : "a.txt";
+        if (c.mode != 0) {
+            shared.folder.write(file, "{a}");
+            ::chown(shared.path(file).c_str(), kOwner, kOwner);
+            ::chmod(shared.path(file).c_str(), c.mode);
+        }
+        if (c.otherLink) {
+            fs::create_symlink(shared.path(file), shared.path("a.txt"));
+            ::lchown(shared.path("a.txt").c_str(), kEditor, kEditor);
+        }
+        const int held = c.held ? ::open(shared.path(file).c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (held >= 0)
+            ::flock(held, LOCK_EX);
+        const auto asOwner = [](const std::function<void()> &work) {
             return asUser(kOwner, kOwner, {}, [&] { return errorOf(work); });
         };
+        const std::vector<std::string> names = shared.folder.names();
 
         EXPECT_EQ(
             asOwner([&] { RewritePreview().preview(shared.folder.folder(), "a.txt", kForward); }),
             c.error)
             << c.what;
-        EXPECT_EQ(contents(), before) << c.what;
+        EXPECT_EQ(shared.folder.names(), names) << c.what;
+        EXPECT_EQ(shared.folder.read(file), c.mode == 0 ? "" : "{a}") << c.what;
         EXPECT_EQ(asOwner([&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); }),
                   c.error)
             << c.what;
