@@ -44,6 +44,7 @@ bool rewriteAll(WindowOperations &window)
     RewriteRun run(RewriteRun::Flushes::Batched);
     const std::int32_t count = window.fileCount();
     const std::int32_t last = count - 1;
+    std::int32_t changed = 0;
     for (std::int32_t index = 0; index <= last; ++index) {
         window.handlePendingEvents();
         if (window.isClosing())
@@ -61,7 +62,9 @@ bool rewriteAll(WindowOperations &window)
             window.handlePendingEvents();
             return !window.isClosing();
         };
-        run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window), progress);
+        if (run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window),
+                        progress))
+            ++changed;
     }
     // A close that came during the last script ends the program without a word.
     window.handlePendingEvents();
@@ -73,6 +76,7 @@ bool rewriteAll(WindowOperations &window)
         window.setEnabled(control, true);
     // A failed run leaves Dir1 locked, so the list has nothing to catch up with until then.
     window.thawFileList();
+    window.reportChanged(changed);
     return true;
 }
 

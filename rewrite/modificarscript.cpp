@@ -13,16 +13,32 @@ constexpr std::size_t kBatchSize = 64;
 
 } // namespace
 
+void readThrough(ScriptReplacement &script, ScriptTransform &transform,
+                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress)
+{
+    if (!buffer)
+        buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
+    const std::uint64_t total = script.size();
+    for (std::uint64_t done = 0; done < total;) {
+        const std::size_t got = script.read(buffer.get(), kChunkSize);
+        transform.feed(buffer.get(), got);
+        done += got;
+        if (progress && !progress(done, total))
+            throw RewriteAbandoned(); // a new file goes with `script`
+    }
+    transform.finish();
+}
+
 RewriteRun::RewriteRun(Flushes flushes, ReplacementHooks hooks)
     : m_replacement(flushes == Flushes::Batched ? kBatchSize : 1, std::move(hooks))
 {
 }
 
-void RewriteRun::rewrite(const std::string &folder, const std::string &fileName,
+bool RewriteRun::rewrite(const std::string &folder, const std::string &fileName,
                          const Cierres &cierres, const ScriptProgress &progress)
 {
     try {
-        rewriteOne(folder, fileName, cierres, progress);
+        return rewriteOne(folder, fileName, cierres, progress);
     } catch (...) {
         // The scripts before this one are settled first; a failure among them comes first.
         m_replacement.settle();
@@ -30,7 +46,7 @@ void RewriteRun::rewrite(const std::string &folder, const std::string &fileName,
     }
 }
 
-void RewriteRun::rewriteOne(const std::string &folder, const std::string &fileName,
+bool RewriteRun::rewriteOne(const std::string &folder, const std::string &fileName,
                             const Cierres &cierres, const ScriptProgress &progress)
 {
     std::unique_ptr<ScriptReplacement> script;
@@ -45,25 +61,16 @@ void RewriteRun::rewriteOne(const std::string &folder, const std::string &fileNa
     });
     script = m_replacement.open(folder, fileName);
     if (!script)
-        return; // reached before under another name
+        return false; // reached before under another name
 
-    if (!m_buffer)
-        m_buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
-    const std::uint64_t total = script->size();
-    for (std::uint64_t done = 0; done < total;) {
-        const std::size_t got = script->read(m_buffer.get(), kChunkSize);
-        transform.feed(m_buffer.get(), got);
-        done += got;
-        if (progress && !progress(done, total))
-            throw RewriteAbandoned(); // the new file goes with `script`
-    }
-    transform.finish();
+    readThrough(*script, transform, m_buffer, progress);
     if (transform.unchanged())
-        return;
+        return false;
     if (!script->outputStarted())
         script->startOutput(transform.outputSize()); // only spaces at the end are dropped
     script->endOutput(transform.outputSize());
     m_replacement.replace(std::move(script));
+    return true;
 }
 
 void RewriteRun::finish()

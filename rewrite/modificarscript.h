@@ -3,6 +3,7 @@
 #include "cierres.h"
 #include "replacementrun.h"
 #include "scriptprogress.h"
+#include "scripttransform.h"
 
 #include <cstddef>
 #include <memory>
@@ -24,20 +25,27 @@ public:
 
     // Rewrites one script: trims the spaces at both ends, then replaces every CierreIz by
     // NewCierreIz and after that every CierreDer by NewCierreDer. Throws FileError, leaving the
-    // script as it was; every script before it in the run is then rewritten for good.
-    void rewrite(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+    // script as it was; every script before it in the run is then rewritten for good. Returns
+    // whether the script gets a new text (false when it stays as it is, or was reached before
+    // under another name).
+    bool rewrite(const std::string &folder, const std::string &fileName, const Cierres &cierres,
                  const ScriptProgress &progress = {});
 
     // Makes every rewrite of the run final and lasting. Throws the first failure.
     void finish();
 
 private:
-    void rewriteOne(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+    bool rewriteOne(const std::string &folder, const std::string &fileName, const Cierres &cierres,
                     const ScriptProgress &progress);
 
     ReplacementRun m_replacement;
     std::unique_ptr<unsigned char[]> m_buffer;
 };
+
+// Reads the whole script through the transform, a chunk at a time, in `buffer` (made on first
+// use). Throws FileError, or RewriteAbandoned when progress asks to stop.
+void readThrough(ScriptReplacement &script, ScriptTransform &transform,
+                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress);
 
 // Rewrites one script as a run of its own (see RewriteRun::rewrite). progress, when given, is
 // told how far the script has come at least once a chunk.

@@ -50,6 +50,8 @@ ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
         m_closer = std::make_unique<BackgroundCloser>(kClosingThreads, budget.waitingCloses);
 }
 
+ReplacementRun::ReplacementRun(ReadOnly) : m_readOnly(true) {}
+
 ReplacementRun::~ReplacementRun()
 {
     try {

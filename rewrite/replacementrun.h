@@ -23,6 +23,12 @@ public:
     // batchSize > 1 lets the new texts of up to that many scripts be flushed together before
     // they are renamed, each still after its own flush.
     explicit ReplacementRun(std::size_t batchSize = 1, ReplacementHooks hooks = {});
+    // A dry run's: it opens and checks scripts as any run does, but finishes no killed run's
+    // work, and a script of it refuses to start a new text.
+    struct ReadOnly
+    {
+    };
+    explicit ReplacementRun(ReadOnly);
     ReplacementRun(const ReplacementRun &) = delete;
     ReplacementRun &operator=(const ReplacementRun &) = delete;
     // Settles what is pending, without reporting failures; call finish() to hear of them.
@@ -57,6 +63,7 @@ private:
     std::vector<std::unique_ptr<ScriptReplacement>> m_pending;
     std::unique_ptr<RunRecord> m_record;
     bool m_keepRecord = false;
+    bool m_readOnly = false;
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <vector>
 
 namespace nf = nativefiles;
@@ -106,6 +107,8 @@ std::size_t ScriptReplacement::read(unsigned char *data, std::size_t size)
 
 void ScriptReplacement::startOutput(std::uint64_t prefix)
 {
+    if (m_run.m_readOnly)
+        throw std::logic_error("a dry run writes nothing");
     m_start = prefix;
     if (m_original.links == 1 && tryRenamePath()) {
         m_path = Path::Rename;

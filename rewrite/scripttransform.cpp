@@ -59,6 +59,22 @@ void mapUnits(unsigned char *data, std::size_t units, std::uint16_t from1, std::
     }
 }
 
+std::uint64_t countBytes(const unsigned char *data, std::size_t size, unsigned char value)
+{
+    std::uint64_t found = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        found += data[i] == value;
+    return found;
+}
+
+std::uint64_t countUnits(const unsigned char *data, std::size_t units, std::uint16_t value)
+{
+    std::uint64_t found = 0;
+    for (std::size_t i = 0; i < units; ++i)
+        found += load<std::uint16_t>(data + 2 * i) == value;
+    return found;
+}
+
 bool holdsUnit(const unsigned char *data, std::size_t units, std::uint16_t first,
                std::uint16_t second)
 {
@@ -78,7 +94,8 @@ bool holdsUnit(const unsigned char *data, std::size_t units, std::uint16_t first
 
 } // namespace
 
-ScriptTransform::ScriptTransform(const Cierres &cierres, Sink sink) : m_sink(std::move(sink))
+ScriptTransform::ScriptTransform(const Cierres &cierres, Sink sink, Counting counting)
+    : m_sink(std::move(sink)), m_counting(counting == Counting::On)
 {
     const unsigned char left = delimiterByte(cierres.CierreIz);
     const unsigned char newLeft = delimiterByte(cierres.NewCierreIz);
@@ -91,9 +108,12 @@ ScriptTransform::ScriptTransform(const Cierres &cierres, Sink sink) : m_sink(std
             byte = newLeft;
         if (byte == right)
             byte = newRight;
-        if (byte != value)
+        if (byte != value) {
+            m_changeIsLeft[count] = value == left;
             m_byteChanges[count++] = {static_cast<std::uint16_t>(value), byte};
+        }
     }
+    m_changeCount = count;
     m_maps = count > 0;
     if (count == 1)
         m_byteChanges[1] = m_byteChanges[0];
@@ -155,6 +175,7 @@ void ScriptTransform::finish()
             emitOddByte();
         }
     }
+    m_changes.spaces += m_pendingSpaces;
     m_pendingSpaces = 0;
 }
 
@@ -184,6 +205,7 @@ template <typename Unit> void ScriptTransform::consume(unsigned char *data, std:
             ++begin;
         if (begin > 0)
             m_dropped = true;
+        m_changes.spaces += begin;
         if (begin == units)
             return;
         m_atStart = false;
@@ -222,6 +244,8 @@ template <typename Unit> void ScriptTransform::emit(unsigned char *data, std::si
 {
     if (m_dropped)
         m_same = false;
+    if (m_counting)
+        countChanges<Unit>(data, size);
     if constexpr (sizeof(Unit) == 1) {
         const auto [from1, to1] = m_byteChanges[0];
         const auto [from2, to2] = m_byteChanges[1];
@@ -241,6 +265,19 @@ template <typename Unit> void ScriptTransform::emit(unsigned char *data, std::si
             mapUnits(data, size / 2, from1, to1, from2, to2);
     }
     hand(data, size);
+}
+
+// Before the characters are mapped in place.
+template <typename Unit>
+void ScriptTransform::countChanges(const unsigned char *data, std::size_t size)
+{
+    for (std::size_t i = 0; i < m_changeCount; ++i) {
+        const std::uint64_t found =
+            sizeof(Unit) == 1
+                ? countBytes(data, size, static_cast<unsigned char>(m_byteChanges[i].from))
+                : countUnits(data, size / 2, m_unitChanges[i].from);
+        (m_changeIsLeft[i] ? m_changes.left : m_changes.right) += found;
+    }
 }
 
 // The odd last byte of a UTF-16 script is no character: kept as it is, it ends the text.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cierres.h"
+#include "scriptchanges.h"
 
 #include <array>
 #include <cstddef>
@@ -34,8 +35,15 @@ public:
     using Sink = std::function<void(const unsigned char *data, std::size_t size,
                                     std::uint64_t offset, bool sameAsInput)>;
 
+    // Counting the delimiters costs a pass over the text, so only a caller that asks pays it.
+    enum class Counting
+    {
+        Off,
+        On
+    };
+
     // Throws std::invalid_argument unless every delimiter is exactly one byte.
-    ScriptTransform(const Cierres &cierres, Sink sink);
+    ScriptTransform(const Cierres &cierres, Sink sink, Counting counting = Counting::Off);
 
     // The next bytes of the script. They may be changed in place.
     void feed(unsigned char *data, std::size_t size);
@@ -48,6 +56,8 @@ public:
     // output is the script's first outputSize() bytes.
     std::uint64_t outputSize() const { return m_written; }
     bool unchanged() const { return m_same && m_written == m_read; }
+    // After finish(), with Counting::On. Nothing trimmed and nothing replaced is unchanged().
+    const ScriptChanges &changes() const { return m_changes; }
 
 private:
     enum class Road
@@ -68,6 +78,7 @@ private:
     template <typename Unit> void emitPendingSpaces();
     template <typename Unit> void emit(unsigned char *data, std::size_t size);
     void emitOddByte();
+    template <typename Unit> void countChanges(const unsigned char *data, std::size_t size);
     void hand(const unsigned char *data, std::size_t size);
 
     Sink m_sink;
@@ -76,6 +87,8 @@ private:
     // there are.
     bool m_maps = false;
     std::array<Change, 2> m_byteChanges{};
+    std::size_t m_changeCount = 0;
+    std::array<bool, 2> m_changeIsLeft{};
     // The same changes and the space as 16-bit characters in the script's byte order, read as
     // native integers.
     std::array<Change, 2> m_unitChanges{};
@@ -92,4 +105,6 @@ private:
     // character split between chunks.
     unsigned char m_held = 0;
     bool m_holding = false;
+    bool m_counting = false;
+    ScriptChanges m_changes;
 };

@@ -51,4 +51,7 @@ public:
     // inside one, so the window decides how much to do each time.
     virtual void handlePendingEvents() = 0;
     virtual bool isClosing() = 0;
+    // The run rewrote every script: `changed` of them got a new text, the others stayed as they
+    // were. Told before the final message; the window's messages say nothing of it.
+    virtual void reportChanged(std::int32_t /*changed*/) {}
 };

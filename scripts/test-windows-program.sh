@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Tries the whole Windows program under Wine, against the Linux build of the same sources:
-#  - the command line rewrites a folder with the same bytes and status codes as on Linux;
+#  - the command line rewrites a folder, or tells what it would change, with the same bytes,
+#    messages and status codes as on Linux;
 #  - the window opens on a virtual X server and offers Wine's drives in Drive1 (screenshot);
 #  - a run through the window, driven with xdotool, changes a folder's scripts.
 # Needs the Qt for Windows that scripts/windows-qt.sh builds once per machine; without it, it says
@@ -132,6 +133,7 @@ check "a folder that is not there" same_as_linux missing gone --cambiar '{}' --p
 check "no confirmation without a terminal" same_as_linux unconfirmed scripts_like_users \
     --cambiar '{}' --por '<>'
 check "a refused delimiter" same_as_linux refused scripts_like_users --cambiar '{}' --por 'a>' --si
+check "a dry run" same_as_linux dry-run scripts_like_users --simular --cambiar '{}' --por '<>'
 check "help" same_as_linux help nothing --help
 
 # Windows hides by attribute, not by name: a hidden or system script is not a script of the

@@ -72,7 +72,8 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
     const QCommandLineOption cambiar(QStringLiteral("cambiar"), QString(), QStringLiteral("XY"));
     const QCommandLineOption por(QStringLiteral("por"), QString(), QStringLiteral("XY"));
     const QCommandLineOption si(QStringList{QStringLiteral("si"), carried("sí")});
-    parser.addOptions({help, version, cambiar, por, si});
+    const QCommandLineOption simular(QStringLiteral("simular"));
+    parser.addOptions({help, version, cambiar, por, si, simular});
 
     QStringList carriedArguments;
     for (const std::string &argument : arguments)
@@ -105,6 +106,9 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
     if (!parser.isSet(cambiar) && !parser.isSet(por)) {
         if (parser.isSet(si))
             return refused(std::string("--si solo vale junto con --cambiar y --por.") + kTryHelp);
+        if (parser.isSet(simular))
+            return refused(std::string("--simular solo vale junto con --cambiar y --por.") +
+                           kTryHelp);
         return command;
     }
     if (!parser.isSet(cambiar) || !parser.isSet(por))
@@ -121,6 +125,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
         return refused(refusal);
     command.action = CommandLine::Action::Rewrite;
     command.yes = parser.isSet(si);
+    command.dryRun = parser.isSet(simular);
     return command;
 }
 
@@ -128,14 +133,20 @@ std::string helpText()
 {
     return "Uso: dovezurad [CARPETA]\n"
            "  o: dovezurad --cambiar XY --por XY [--si] [CARPETA]\n"
+           "  o: dovezurad --simular --cambiar XY --por XY [CARPETA]\n"
            "\n"
            "Cambia los delimitadores de las etiquetas de los scripts \"*.txt\" de CARPETA\n"
            "(por omisión, la carpeta actual). Sin --cambiar abre la ventana en CARPETA.\n"
+           "Al terminar dice cuántos cambiaron («n de N scripts cambiados», en la salida\n"
+           "de errores) y después «¡Etiquetas modificadas!».\n"
            "\n"
            "Opciones:\n"
            "  --cambiar XY   los delimitadores actuales: X el izquierdo, Y el derecho\n"
            "  --por XY       los delimitadores nuevos: X el izquierdo, Y el derecho\n"
            "  --si, --sí     responde «sí» a la confirmación; sin una terminal es obligatoria\n"
+           "  --simular      no modifica nada: lista cada script que cambiaría, con los\n"
+           "                 espacios que se quitarían y los delimitadores que se cambiarían,\n"
+           "                 y termina con «n de N scripts cambiarían»\n"
            "  -h, --help     muestra esta ayuda y termina\n"
            "  -v, --version  muestra la versión y termina\n"
            "\n"

@@ -25,6 +25,8 @@ struct CommandLine
     std::string newCierreDer;
     // The confirmation answered in advance.
     bool yes = false;
+    // Only tell what the rewrite would change (--simular).
+    bool dryRun = false;
     // Why the command line was refused, in Spanish.
     std::string message;
 };

@@ -4,11 +4,13 @@
 #include "nativefolder.h"
 #include "process.h"
 #include "recovery.h"
+#include "rewritepreview.h"
 #include "scriptfolder.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <istream>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -107,7 +109,11 @@ public:
         return m_stopSignal != 0;
     }
 
+    void reportChanged(std::int32_t changed) override { m_changed = changed; }
+
     const std::string &lastMessage() const { return m_lastMessage; }
+    // How many scripts a finished run changed.
+    std::optional<std::int32_t> changed() const { return m_changed; }
     bool refusedWithoutTerminal() const { return m_refusedWithoutTerminal; }
     // The stop signal the run ended on, or 0.
     int stopSignal() const { return m_stopSignal; }
@@ -172,32 +178,93 @@ private:
     bool m_confirmed = false;
     int m_stopSignal = 0;
     std::int32_t m_scriptsDone = 0;
+    std::optional<std::int32_t> m_changed;
 };
+
+struct FolderScripts
+{
+    std::string folder;
+    std::vector<std::string> scripts;
+    int failure = 0; // told already
+};
+
+// The folder's scripts as the window lists them.
+FolderScripts listScripts(const CommandLine &command, std::ostream &err)
+{
+    FolderScripts listed;
+    try {
+        listed.folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
+        listed.scripts = ScriptFolder::scripts(listed.folder);
+    } catch (const FileError &error) {
+        // The window's words, when the folder given is not there or is not a folder.
+        err << error.what()
+            << (error.number() == FileError::pathNotFound().number() && !command.folder.empty()
+                    ? ": no existe la carpeta " + command.folder
+                    : "")
+            << '\n';
+        listed.failure = error.number();
+    }
+    return listed;
+}
+
+// A line a script that would change, then the total; nothing is written, kept or asked.
+int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
+{
+    const FolderScripts listed = listScripts(command, streams.err);
+    if (listed.failure != 0)
+        return listed.failure;
+    const Cierres cierres{command.cierreIz, command.cierreDer, command.newCierreIz,
+                          command.newCierreDer};
+    int stopSignal = 0;
+    const ScriptProgress goOn = [&stopSignal](std::uint64_t, std::uint64_t) {
+        if (stopSignal == 0)
+            stopSignal = Process::stopSignal();
+        return stopSignal == 0;
+    };
+    std::size_t changed = 0;
+    try {
+        RewritePreview run;
+        for (const std::string &script : listed.scripts) {
+            if (!goOn(0, 0))
+                break;
+            const ScriptChanges changes = run.preview(listed.folder, script, cierres, goOn);
+            if (changes == ScriptChanges{})
+                continue;
+            ++changed;
+            streams.out << script << ": " << changes.spaces << " espacios quitados, "
+                        << changes.left << " delimitadores izquierdos y " << changes.right
+                        << " derechos cambiados\n";
+        }
+    } catch (const RewriteAbandoned &) {
+        // Told by stopSignal.
+    } catch (const FileError &error) {
+        streams.err << error.what() << '\n';
+        return error.number();
+    } catch (const std::bad_alloc &) {
+        streams.err << FileError::outOfMemory().what() << '\n';
+        return FileError::outOfMemory().number();
+    }
+    if (stopSignal != 0)
+        return kStoppedBySignal + stopSignal;
+    streams.out << changed << " de " << listed.scripts.size() << " scripts cambiarían\n";
+    return 0;
+}
 
 } // namespace
 
 int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
+    if (command.dryRun)
+        return dryRunFromTerminal(command, streams);
     // What a killed run left half done is finished first; what it set aside is told.
     for (const std::string &message : finishInterruptedRewrites())
         streams.err << message << '\n';
-    std::string folder;
-    std::vector<std::string> scripts;
-    try {
-        folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
-        scripts = ScriptFolder::scripts(folder);
-    } catch (const FileError &error) {
-        // The window's words, when the folder given is not there or is not a folder.
-        streams.err << error.what()
-                    << (error.number() == FileError::pathNotFound().number() &&
-                                !command.folder.empty()
-                            ? ": no existe la carpeta " + command.folder
-                            : "")
-                    << '\n';
-        return error.number();
-    }
+    FolderScripts listed = listScripts(command, streams.err);
+    if (listed.failure != 0)
+        return listed.failure;
 
-    TerminalOperations operations(command, std::move(folder), std::move(scripts), streams);
+    TerminalOperations operations(command, std::move(listed.folder), std::move(listed.scripts),
+                                  streams);
     const std::optional<FileError> failure = cmdCambiar_Click(operations);
     if (failure) {
         streams.err << operations.lastMessage() << '\n';
@@ -217,6 +284,9 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     }
     if (operations.lastMessage().empty())
         return operations.fileCount() == 0 ? 0 : kNotConfirmed;
+    if (operations.changed())
+        streams.err << *operations.changed() << " de " << operations.fileCount()
+                    << " scripts cambiados\n";
     streams.out << operations.lastMessage() << '\n';
     return 0;
 }

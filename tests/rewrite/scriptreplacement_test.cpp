@@ -5,6 +5,7 @@
 #include "modificarscript.h"
 #include "recovery.h"
 #include "recoverypolicy.h"
+#include "rewritepreview.h"
 #include "scriptfolder.h"
 
 #include <fcntl.h>
@@ -732,6 +733,56 @@ TEST(ScriptReplacementRaces, ScriptLockedByAnotherRunIsHeld)
     EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), "a.txt", kForward); }), 70);
     ::close(other);
     EXPECT_EQ(folder.read("a.txt"), "{a}");
+}
+
+// A dry run opens and checks a script through the same code as a run: whatever stops the run
+// stops it with the same number, and it leaves the folder as it was.
+TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
+{
+    const struct
+    {
+        const char *what;
+        mode_t mode;    // of a.txt, the runner's; 0: no such file
+        bool held;      // locked by another run
+        bool otherLink; // a.txt is another user's link to the runner's file
+        int error;
+    } cases[] = {{"read-only", 0444, false, false, 75},
+                 {"missing", 0, false, false, 53},
+                 {"held by another run", 0644, true, false, 70},
+                 {"another user's link", 0600, false, true, 70}};
+    for (const auto &c : cases) {
+        SharedFolder shared;
+        ::chmod(shared.folder.folder().c_str(), 0777);
+        const std::string file = c.otherLink ? "privado.conf" : "a.txt";
+        if (c.mode != 0) {
+            shared.folder.write(file, "{a}");
+            ::chown(shared.path(file).c_str(), kOwner, kOwner);
+            ::chmod(shared.path(file).c_str(), c.mode);
+        }
+        if (c.otherLink) {
+            fs::create_symlink(shared.path(file), shared.path("a.txt"));
+            ::lchown(shared.path("a.txt").c_str(), kEditor, kEditor);
+        }
+        const int held = c.held ? ::open(shared.path(file).c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (held >= 0)
+            ::flock(held, LOCK_EX);
+        const auto asOwner = [](const std::function<void()> &work) {
+            return asUser(kOwner, kOwner, {}, [&] { return errorOf(work); });
+        };
+        const std::vector<std::string> names = shared.folder.names();
+
+        EXPECT_EQ(
+            asOwner([&] { RewritePreview().preview(shared.folder.folder(), "a.txt", kForward); }),
+            c.error)
+            << c.what;
+        EXPECT_EQ(shared.folder.names(), names) << c.what;
+        EXPECT_EQ(shared.folder.read(file), c.mode == 0 ? "" : "{a}") << c.what;
+        EXPECT_EQ(asOwner([&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); }),
+                  c.error)
+            << c.what;
+        if (held >= 0)
+            ::close(held);
+    }
 }
 
 TEST(ScriptReplacementRaces, AbandonedScriptIsLeftAsItWasOnBothPaths)

@@ -18,30 +18,33 @@ struct Outcome
 {
     std::string output;
     bool unchanged = false;
+    ScriptChanges changes;
     std::uint64_t firstDifferent = UINT64_MAX; // offset of the first piece not the input's own
 };
 
 // Feeds `input` in chunks ending at `cuts`, and checks what any caller relies on: pieces come
 // in order and no larger than a chunk or a piece of spaces, and a piece said to be the input's
-// own is so.
+// own is so, and that what it counts is what the whole-text reference changed.
 Outcome transformed(const std::string &input, const Cierres &cierres,
                     const std::vector<std::size_t> &cuts = {})
 {
     Outcome outcome;
     std::size_t largestChunk = 0;
-    ScriptTransform transform(cierres, [&](const unsigned char *data, std::size_t size,
-                                           std::uint64_t offset, bool sameAsInput) {
-        EXPECT_EQ(offset, outcome.output.size());
-        EXPECT_LE(size, std::max<std::size_t>(largestChunk, 4096));
-        const std::string piece(reinterpret_cast<const char *>(data), size);
-        if (sameAsInput) {
-            EXPECT_EQ(outcome.firstDifferent, UINT64_MAX) << "same again after a difference";
-            EXPECT_EQ(input.substr(offset, size), piece) << "at " << offset;
-        } else if (outcome.firstDifferent == UINT64_MAX) {
-            outcome.firstDifferent = offset;
-        }
-        outcome.output += piece;
-    });
+    ScriptTransform transform(
+        cierres,
+        [&](const unsigned char *data, std::size_t size, std::uint64_t offset, bool sameAsInput) {
+            EXPECT_EQ(offset, outcome.output.size());
+            EXPECT_LE(size, std::max<std::size_t>(largestChunk, 4096));
+            const std::string piece(reinterpret_cast<const char *>(data), size);
+            if (sameAsInput) {
+                EXPECT_EQ(outcome.firstDifferent, UINT64_MAX) << "same again after a difference";
+                EXPECT_EQ(input.substr(offset, size), piece) << "at " << offset;
+            } else if (outcome.firstDifferent == UINT64_MAX) {
+                outcome.firstDifferent = offset;
+            }
+            outcome.output += piece;
+        },
+        ScriptTransform::Counting::On);
     std::string chunks = input; // fed from a copy: the transform may change it in place
     std::size_t begin = 0;
     std::vector<std::size_t> ends = cuts;
@@ -55,6 +58,9 @@ Outcome transformed(const std::string &input, const Cierres &cierres,
     EXPECT_EQ(transform.outputSize(), outcome.output.size());
     outcome.unchanged = transform.unchanged();
     EXPECT_EQ(outcome.unchanged, outcome.output == input);
+    outcome.changes = transform.changes();
+    EXPECT_EQ(outcome.changes, referenceChanges(input, cierres));
+    EXPECT_EQ(outcome.unchanged, outcome.changes == ScriptChanges{});
     return outcome;
 }
 
@@ -230,4 +236,40 @@ TEST(ScriptTransformChunks, SaysWhetherTheOutputIsStillTheInput)
     EXPECT_EQ(transformed("  ab", kBracesToAngles).firstDifferent, 0u);
     EXPECT_EQ(transformed(utf16be(" a"), kBracesToAngles, {1}).firstDifferent, 2u);
     EXPECT_FALSE(transformed("   ", kBracesToAngles).unchanged);
+}
+
+TEST(ScriptTransformChanges, CountsTheSpacesTrimmedAndTheDelimitersEachPassLeftChanged)
+{
+    struct Case
+    {
+        std::string input;
+        Cierres cierres;
+        ScriptChanges expected; // spaces, left, right
+    };
+    const Cierres chaining{"/", ")", "(", "/"};
+    const Case cases[] = {
+        {"  {a} {b}", kBracesToAngles, {2, 2, 2}},
+        {"{a}}   ", kBracesToAngles, {3, 1, 2}},
+        {" a ", kBracesToAngles, {2, 0, 0}},
+        // The new right delimiter is the old left one: ")" counts as a right one changed, and
+        // what it becomes is not taken for a left one.
+        {" /a) /b) ", chaining, {2, 2, 2}},
+        // A left delimiter the right pass turns back into itself is no change; one it changes
+        // again counts once, as left.
+        {"/a\\", {"/", "\\", "\\", "/"}, {0, 0, 1}},
+        {"(a/", {"(", "/", "/", ">"}, {0, 1, 1}},
+        // A delimiter that stays itself is no change, and one that is both sides counts once.
+        {"{a}", {"{", "}", "{", ">"}, {0, 0, 1}},
+        {"/a/", {"/", "/", "<", ">"}, {0, 2, 0}},
+        // UTF-16: characters, not bytes, and an odd last byte keeps the spaces before it.
+        {utf16le("  {a} ") + "\x7b\x20", kBracesToAngles, {2, 1, 1}},
+        {utf16be(" /a)  "), chaining, {3, 1, 1}},
+        {utf16le(" {a} ") + "{", kBracesToAngles, {1, 1, 1}},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(referenceChanges(c.input, c.cierres), c.expected) << c.input;
+        // Spaces and delimiters split across chunks count once.
+        for (std::size_t cut = 0; cut <= c.input.size(); ++cut)
+            EXPECT_EQ(transformed(c.input, c.cierres, {cut}).changes, c.expected) << c.input;
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cierres.h"
+#include "scriptchanges.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -48,4 +49,26 @@ inline std::string referenceTransform(const std::string &input, const Cierres &c
         }
     }
     return mark + text + odd;
+}
+
+// What the passes changed, compared character by character with the text only trimmed: a left
+// delimiter where it was one, a right one otherwise; and every character the trimming took.
+inline ScriptChanges referenceChanges(const std::string &input, const Cierres &cierres)
+{
+    const bool littleEndian = input.rfind("\xff\xfe", 0) == 0;
+    const bool bigEndian = input.rfind("\xfe\xff", 0) == 0;
+    const std::size_t width = littleEndian || bigEndian ? 2 : 1;
+    const std::string left = bigEndian      ? '\0' + cierres.CierreIz
+                             : littleEndian ? cierres.CierreIz + '\0'
+                                            : cierres.CierreIz;
+    const std::string before = referenceTransform(
+        input, {cierres.CierreIz, cierres.CierreDer, cierres.CierreIz, cierres.CierreDer});
+    const std::string after = referenceTransform(input, cierres);
+    ScriptChanges changes{(input.size() - before.size()) / width, 0, 0};
+    // From the mark on; an odd last byte is the same in both.
+    for (std::size_t at = 2 * (width - 1); at + width <= before.size(); at += width) {
+        if (before.compare(at, width, after, at, width) != 0)
+            ++(before.compare(at, width, left) == 0 ? changes.left : changes.right);
+    }
+    return changes;
 }

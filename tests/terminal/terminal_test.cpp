@@ -244,6 +244,29 @@ std::string contents(const fs::path &file)
     return text.str();
 }
 
+// Every file under a folder, the folder itself included, as a dry run must leave it: its bytes, its
+// inode and the times of its last change (a read may move the access time).
+std::vector<std::string> filesAsTheyAre(const fs::path &folder)
+{
+    std::vector<fs::path> paths{folder};
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        paths.push_back(entry.path());
+    std::vector<std::string> files;
+    for (const fs::path &path : paths) {
+        struct stat status
+        {
+        };
+        EXPECT_EQ(::lstat(path.c_str(), &status), 0);
+        files.push_back(path.string() + " " + std::to_string(status.st_ino) + " " +
+                        std::to_string(status.st_mtim.tv_sec) + "." +
+                        std::to_string(status.st_mtim.tv_nsec) + " " +
+                        std::to_string(status.st_ctim.tv_sec) + "." +
+                        std::to_string(status.st_ctim.tv_nsec) + " " +
+                        (S_ISREG(status.st_mode) ? contents(path) : ""));
+    }
+    return files;
+}
+
 class TerminalRun : public ::testing::Test
 {
 protected:
@@ -283,8 +306,12 @@ TEST(TerminalCommandLine, WindowWithoutADisplayIsRefusedInSpanishWithoutACrash)
 
 TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
 {
-    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
-             {"--cambiar", "{}"}, {"--cambiar", "{", "--por", "<>"}, {"--si"}, {"--desconocida"}}) {
+    for (const std::vector<std::string> &arguments :
+         std::vector<std::vector<std::string>>{{"--cambiar", "{}"},
+                                               {"--cambiar", "{", "--por", "<>"},
+                                               {"--si"},
+                                               {"--simular"},
+                                               {"--desconocida"}}) {
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2) << arguments.front();
         EXPECT_TRUE(outcome.err.starts_with("dovezurad: ")) << outcome.err;
@@ -326,7 +353,7 @@ TEST_F(TerminalRun, RewritesTheScriptsTheWindowListsAndSaysSo)
 
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
-    EXPECT_EQ(outcome.err, ""); // no progress without a terminal
+    EXPECT_EQ(outcome.err, "2 de 2 scripts cambiados\n"); // no progress without a terminal
     EXPECT_EQ(read("1.txt"), "[uno]");
     EXPECT_EQ(read("10.TXT"), "[diez]");
     EXPECT_EQ(read("notas.md"), "{md}");
@@ -341,6 +368,14 @@ TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
     ::chmod(write("2.txt", "{2}").c_str(), 0444);
     write("10.txt", "{10}");
 
+    // A dry run stops at the same script with the same words, having listed those before it.
+    const Outcome dry = run({"--simular", "--cambiar", "{}", "--por", "<>", folder()});
+    EXPECT_EQ(dry.status, 75);
+    EXPECT_EQ(dry.err, "75 Error de acceso a la ruta o el archivo\n");
+    EXPECT_EQ(dry.out, "1.txt: 0 espacios quitados, 1 delimitadores izquierdos y 1 derechos "
+                       "cambiados\n");
+    EXPECT_EQ(read("1.txt"), "{1}");
+
     const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", "--si", folder()});
 
     EXPECT_EQ(outcome.status, 75);
@@ -349,6 +384,40 @@ TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
     EXPECT_EQ(read("1.txt"), "<1>");
     EXPECT_EQ(read("2.txt"), "{2}");
     EXPECT_EQ(read("10.txt"), "{10}");
+}
+
+// Both roads, delimiters that chain ("/" becomes "(" while ")" becomes "/"), spaces at one end.
+TEST_F(TerminalRun, ADryRunChangesNothingAndListsWhatTheRunThenChanges)
+{
+    const std::vector<std::pair<std::string, std::string>> scripts{
+        {"1 capítulo.txt", "  /uno) y /dos)"},
+        {"2.txt", "nada que cambiar"},
+        {"3.txt", "(ya) /   "},
+        {"4.txt", std::string("\xff\xfe \0/\0a\0)\0 \0", 12)},
+        {"5.txt", "   "}};
+    for (const auto &[name, text] : scripts)
+        write(name, text);
+    const std::vector<std::string> folderBefore = filesAsTheyAre(m_folder.path());
+    const std::vector<std::string> stateBefore = filesAsTheyAre(m_state.path());
+
+    const Outcome dry = run({"--simular", "--cambiar", "/)", "--por", "(/", folder()});
+
+    EXPECT_EQ(dry.status, 0);
+    EXPECT_EQ(dry.err, "");
+    EXPECT_EQ(dry.out,
+              "1 capítulo.txt: 2 espacios quitados, 2 delimitadores izquierdos y 2 derechos "
+              "cambiados\n"
+              "3.txt: 3 espacios quitados, 1 delimitadores izquierdos y 1 derechos cambiados\n"
+              "4.txt: 2 espacios quitados, 1 delimitadores izquierdos y 1 derechos cambiados\n"
+              "5.txt: 3 espacios quitados, 0 delimitadores izquierdos y 0 derechos cambiados\n"
+              "4 de 5 scripts cambiarían\n");
+    EXPECT_EQ(filesAsTheyAre(m_folder.path()), folderBefore);
+    EXPECT_EQ(filesAsTheyAre(m_state.path()), stateBefore);
+
+    const Outcome real = run({"--cambiar", "/)", "--por", "(/", "--si", folder()});
+    EXPECT_EQ(real.err, "4 de 5 scripts cambiados\n");
+    for (const auto &[name, text] : scripts)
+        EXPECT_EQ(dry.out.find(name + ": ") != std::string::npos, read(name) != text) << name;
 }
 
 TEST_F(TerminalRun, AFolderThatIsNotThereIsNamedWithItsErrorNumber)
@@ -442,7 +511,7 @@ TEST_F(TerminalRun, ProgressGoesToTheTerminalOnALineOfItsOwnAndNeverToTheOutput)
         runWithErrorsOnTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
-    EXPECT_EQ(outcome.err, "\r1 de 2\r2 de 2\r\n");
+    EXPECT_EQ(outcome.err, "\r1 de 2\r2 de 2\r\n2 de 2 scripts cambiados\r\n");
 }
 
 // A stop from outside ends the run between two steps, whole: the script under way is finished

@@ -1,5 +1,6 @@
 // Holds the chunk-fed transform to the whole-text reference over random scripts, delimiter sets,
-// roads and chunk splits, and checks what a caller relies on from each piece it is handed.
+// roads and chunk splits, with its changes counted or not, and checks what a caller relies on from
+// each piece it is handed.
 //
 // The input: a byte of choices, four delimiter bytes, a count of chunk lengths and the lengths,
 // then the script's text.
@@ -90,22 +91,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     else if (road == 2)
         text = "\xfe\xff" + text;
 
+    const bool counting = (choices & 0x20) != 0;
     std::string output;
     bool differed = false;
     std::size_t largestChunk = 0;
-    ScriptTransform transform(cierres, [&](const unsigned char *piece, std::size_t pieceSize,
-                                           std::uint64_t offset, bool sameAsInput) {
-        check(offset == output.size(), "pieces out of order");
-        check(pieceSize <= std::max<std::size_t>(largestChunk, 4096), "piece larger than a chunk");
-        if (sameAsInput) {
-            check(!differed, "same as the input again after a difference");
-            check(text.compare(offset, pieceSize, reinterpret_cast<const char *>(piece),
-                               pieceSize) == 0,
-                  "piece said to be the input's own is not");
-        }
-        differed = differed || !sameAsInput;
-        output.append(reinterpret_cast<const char *>(piece), pieceSize);
-    });
+    ScriptTransform transform(
+        cierres,
+        [&](const unsigned char *piece, std::size_t pieceSize, std::uint64_t offset,
+            bool sameAsInput) {
+            check(offset == output.size(), "pieces out of order");
+            check(pieceSize <= std::max<std::size_t>(largestChunk, 4096),
+                  "piece larger than a chunk");
+            if (sameAsInput) {
+                check(!differed, "same as the input again after a difference");
+                check(text.compare(offset, pieceSize, reinterpret_cast<const char *>(piece),
+                                   pieceSize) == 0,
+                      "piece said to be the input's own is not");
+            }
+            differed = differed || !sameAsInput;
+            output.append(reinterpret_cast<const char *>(piece), pieceSize);
+        },
+        counting ? ScriptTransform::Counting::On : ScriptTransform::Counting::Off);
 
     std::string chunks = text;
     std::size_t at = 0;
@@ -124,5 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(transform.unchanged() == (output == text), "wrong unchanged()");
     check(differed || text.compare(0, output.size(), output) == 0,
           "output never differed yet is not the input's prefix");
+    check(!counting || transform.changes() == referenceChanges(text, cierres),
+          "changes counted differ from the reference");
     return 0;
 }
