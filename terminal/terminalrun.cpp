@@ -208,6 +208,18 @@ FolderScripts listScripts(const CommandLine &command, std::ostream &err)
 }
 
 // A line a script that would change, then the total; nothing is written, kept or asked.
+// "1 espacio quitado, 2 delimitadores izquierdos y 1 derecho cambiado": each count with its own
+// number, so that a line reads as Spanish and still parses by its three figures.
+std::string changesText(const ScriptChanges &changes)
+{
+    const auto counted = [](std::uint64_t count, const char *one, const char *many) {
+        return std::to_string(count) + ' ' + (count == 1 ? one : many);
+    };
+    return counted(changes.spaces, "espacio quitado", "espacios quitados") + ", " +
+           counted(changes.left, "delimitador izquierdo", "delimitadores izquierdos") + " y " +
+           counted(changes.right, "derecho cambiado", "derechos cambiados");
+}
+
 int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
     const FolderScripts listed = listScripts(command, streams.err);
@@ -231,9 +243,7 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
             if (changes == ScriptChanges{})
                 continue;
             ++changed;
-            streams.out << script << ": " << changes.spaces << " espacios quitados, "
-                        << changes.left << " delimitadores izquierdos y " << changes.right
-                        << " derechos cambiados\n";
+            streams.out << script << ": " << changesText(changes) << '\n';
         }
     } catch (const RewriteAbandoned &) {
         // Told by stopSignal.

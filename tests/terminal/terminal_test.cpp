@@ -372,8 +372,8 @@ TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
     const Outcome dry = run({"--simular", "--cambiar", "{}", "--por", "<>", folder()});
     EXPECT_EQ(dry.status, 75);
     EXPECT_EQ(dry.err, "75 Error de acceso a la ruta o el archivo\n");
-    EXPECT_EQ(dry.out, "1.txt: 0 espacios quitados, 1 delimitadores izquierdos y 1 derechos "
-                       "cambiados\n");
+    EXPECT_EQ(dry.out, "1.txt: 0 espacios quitados, 1 delimitador izquierdo y 1 derecho "
+                       "cambiado\n");
     EXPECT_EQ(read("1.txt"), "{1}");
 
     const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", "--si", folder()});
@@ -407,8 +407,8 @@ TEST_F(TerminalRun, ADryRunChangesNothingAndListsWhatTheRunThenChanges)
     EXPECT_EQ(dry.out,
               "1 capítulo.txt: 2 espacios quitados, 2 delimitadores izquierdos y 2 derechos "
               "cambiados\n"
-              "3.txt: 3 espacios quitados, 1 delimitadores izquierdos y 1 derechos cambiados\n"
-              "4.txt: 2 espacios quitados, 1 delimitadores izquierdos y 1 derechos cambiados\n"
+              "3.txt: 3 espacios quitados, 1 delimitador izquierdo y 1 derecho cambiado\n"
+              "4.txt: 2 espacios quitados, 1 delimitador izquierdo y 1 derecho cambiado\n"
               "5.txt: 3 espacios quitados, 0 delimitadores izquierdos y 0 derechos cambiados\n"
               "4 de 5 scripts cambiarían\n");
     EXPECT_EQ(filesAsTheyAre(m_folder.path()), folderBefore);
