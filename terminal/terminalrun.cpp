@@ -207,7 +207,6 @@ FolderScripts listScripts(const CommandLine &command, std::ostream &err)
     return listed;
 }
 
-// A line a script that would change, then the total; nothing is written, kept or asked.
 // "1 espacio quitado, 2 delimitadores izquierdos y 1 derecho cambiado": each count with its own
 // number, so that a line reads as Spanish and still parses by its three figures.
 std::string changesText(const ScriptChanges &changes)
@@ -220,6 +219,7 @@ std::string changesText(const ScriptChanges &changes)
            counted(changes.right, "derecho cambiado", "derechos cambiados");
 }
 
+// A line a script that would change, then the total; nothing is written, kept or asked.
 int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
     const FolderScripts listed = listScripts(command, streams.err);
