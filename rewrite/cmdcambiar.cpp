@@ -42,6 +42,18 @@ bool rewriteAll(WindowOperations &window)
     window.freezeFileList();
 
     RewriteRun run(RewriteRun::Flushes::Batched);
+    run.keepOriginals(window.folderPath(), readCierres(window));
+    // Told however the run ends: what it changed is what an undo takes back.
+    struct Teller
+    {
+        RewriteRun &run;
+        WindowOperations &window;
+        ~Teller()
+        {
+            if (!run.originalsKept())
+                window.originalsNotKept();
+        }
+    } teller{run, window};
     const std::int32_t count = window.fileCount();
     const std::int32_t last = count - 1;
     std::int32_t changed = 0;

@@ -33,6 +33,12 @@ public:
 
     // Makes every rewrite of the run final and lasting. Throws the first failure.
     void finish();
+    // Keeps the originals of the scripts of `folder` it changes, for undo (see ReplacementRun).
+    void keepOriginals(const std::string &folder, const Cierres &cierres)
+    {
+        m_replacement.keepOriginals(folder, cierres);
+    }
+    bool originalsKept() const { return m_replacement.originalsKept(); }
 
 private:
     bool rewriteOne(const std::string &folder, const std::string &fileName, const Cierres &cierres,

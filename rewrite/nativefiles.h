@@ -100,6 +100,8 @@ struct FileIdentity
     // Group or others may write it (POSIX). Windows does not tell it apart here: its private
     // folder inherits the access of the user's own local application data.
     bool writableByOthers = false;
+    // Group or others may read, write or enter it at all (POSIX; never on Windows).
+    bool openToOthers = false;
     std::string owner; // a uid, a SID ("" where the file system has none); see ownedByRunner()
 };
 
@@ -114,6 +116,13 @@ inline bool unchangedSince(const FileIdentity &now, const FileIdentity &then)
     return sameFile(now, then) && now.size == then.size && now.modified == then.modified &&
            now.changed == then.changed;
 }
+
+// How much room a volume has, for keeping originals.
+struct DiskSpace
+{
+    std::uint64_t free = 0;  // what we may still write
+    std::uint64_t total = 0; // the volume's size
+};
 
 namespace nativefiles {
 
@@ -240,6 +249,37 @@ NativeFile takeDeadRecord(const NativeFolder &folder, const std::string &name);
 std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::string &suffix);
 // Appends to a record and makes the bytes outlast a power cut.
 void appendAndFlush(const NativeFile &record, const std::string &bytes);
+
+// What undo keeps: the originals a run replaced, in a private area of the script's folder.
+DiskSpace diskSpace(const NativeFolder &folder);
+// The folder's area by that name: made first when asked (ours alone; hidden on Windows, where a
+// dot does not hide). nullopt when it is missing, not a folder, a link, or cannot be made or
+// opened. Whether it is trusted is the caller's to decide, by its identity.
+std::optional<NativeFolder> openArea(const NativeFolder &folder, const std::string &name,
+                                     bool create);
+// One run or undo at a time in an area, until the area is closed: false when another holds it
+// and `wait` is false.
+bool lockArea(const NativeFolder &area, bool wait);
+// A second name in `to` for the file by `name` in `from` (not through a link, never over another
+// name, no byte copied). False where the system will not make one: another volume, no right, too
+// many links, a name already there.
+bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolder &to,
+            const std::string &toName);
+// A flushed copy of the file's bytes and times by a new name in `to`, sharing the blocks where
+// the file system can (a reflink). False, with nothing left by the name, where it cannot be made
+// (no right, no space).
+bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &toName);
+// Swaps the files of two names at once, across folders of one volume. False, with both as they
+// were, where the file system cannot swap (Windows).
+bool exchange(const NativeFolder &a, const std::string &aName, const NativeFolder &b,
+              const std::string &bName);
+// Gives the name in `to` the file by `fromName`, in place of what it named.
+void renameOver(const NativeFolder &from, const std::string &fromName, const NativeFolder &to,
+                const std::string &toName);
+// Gives `to` the modification and access times of `from`; false where we may not.
+bool copyTimes(const NativeFile &from, const NativeFile &to);
+// Removes an empty folder; nothing when it is missing or not empty.
+void removeEmptyFolder(const NativeFolder &parent, const std::string &name);
 
 // Sixteen lowercase hexadecimal digits from the system's random source.
 std::string randomToken();

@@ -45,6 +45,7 @@ FileIdentity identityFrom(const struct stat &status)
         identity.kind = FileIdentity::Kind::Link;
     identity.readOnly = (status.st_mode & kAnyWrite) == 0;
     identity.writableByOthers = (status.st_mode & kGroupOrOthersWrite) != 0;
+    identity.openToOthers = (status.st_mode & 077) != 0;
     identity.owner = std::to_string(status.st_uid);
     return identity;
 }

@@ -63,6 +63,8 @@ ReplacementRun::~ReplacementRun()
         flushFolders();
     } catch (...) {
     }
+    if (m_kept)
+        m_kept->finish();
     dropRecord();
 }
 
@@ -137,7 +139,14 @@ void ReplacementRun::finish()
 {
     settle();
     flushFolders();
+    if (m_kept)
+        m_kept->finish();
     dropRecord();
+}
+
+void ReplacementRun::keepOriginals(const std::string &folder, const Cierres &cierres)
+{
+    m_kept = std::make_unique<KeptOriginals>(folder, cierres, m_hooks.diskSpace);
 }
 
 void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &scripts)

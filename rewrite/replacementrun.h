@@ -1,6 +1,8 @@
 #pragma once
 
 #include "backgroundcloser.h"
+#include "cierres.h"
+#include "keptoriginals.h"
 #include "nativefiles.h"
 #include "runrecord.h"
 #include "scriptreplacement.h"
@@ -43,6 +45,11 @@ public:
     void settle();
     // settle(), then flushes the folders so that the renames outlast a power cut.
     void finish();
+    // Keeps the original of every script the run changes in `folder`, for undo, with the
+    // delimiters that change them.
+    void keepOriginals(const std::string &folder, const Cierres &cierres);
+    // False when some original could not be kept.
+    bool originalsKept() const { return !m_kept || m_kept->allKept(); }
 
 private:
     friend class ScriptReplacement;
@@ -65,6 +72,7 @@ private:
     bool m_keepRecord = false;
     bool m_readOnly = false;
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
+    std::unique_ptr<KeptOriginals> m_kept;
 };
 
 // How many scripts may wait in a batch and how many closes may wait for the background closer,

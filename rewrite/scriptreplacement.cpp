@@ -83,6 +83,8 @@ void ScriptReplacement::open(const std::string &folder, const std::string &name)
         throw FileError::heldByAnotherProgram();
     nf::checkWritable(m_targetFolder, m_targetName);
 
+    if (m_run.m_kept)
+        m_run.m_kept->seen(m_original.size);
     if (m_run.m_seen.contains(m_original.key)) {
         m_alreadyDone = true;
         return;
@@ -110,7 +112,7 @@ void ScriptReplacement::startOutput(std::uint64_t prefix)
     if (m_run.m_readOnly)
         throw std::logic_error("a dry run writes nothing");
     m_start = prefix;
-    if (m_original.links == 1 && tryRenamePath()) {
+    if (!m_run.m_hooks.copyBackOnly && m_original.links == 1 && tryRenamePath()) {
         m_path = Path::Rename;
         if (!copyRange(m_input, 0, m_output, 0, prefix, true))
             throw FileError::heldByAnotherProgram(); // another program cut it short
@@ -334,6 +336,10 @@ RecordedReplace ScriptReplacement::recordedReplace()
 void ScriptReplacement::prepareCopyBack()
 {
     m_script = nf::openForWriting(m_targetFolder, m_targetName, m_input);
+    // Kept before the last look at the script: a change that comes while it is copied is seen.
+    if (m_run.m_kept)
+        m_kept = m_run.m_kept->keepByCopy(m_targetFolder, targetFolderKey(), m_targetName, m_input,
+                                          m_original);
     m_run.record().noteCopyBack({m_canonicalFolderPath, m_targetName, m_original.key,
                                  m_recoveryPlace, nf::identityOf(m_output).key});
     const std::uint8_t complete = 1;
@@ -343,9 +349,23 @@ void ScriptReplacement::prepareCopyBack()
 
 bool ScriptReplacement::commitRename()
 {
-    if (!nf::replace(m_targetFolder, m_output, m_outputName, m_input, m_targetName, m_backupName))
+    // After the last look at the script: the second name changes its change time.
+    if (m_run.m_kept)
+        m_kept =
+            m_run.m_kept->keepByLink(m_targetFolder, targetFolderKey(), m_targetName, m_original);
+    if (!nf::replace(m_targetFolder, m_output, m_outputName, m_input, m_targetName, m_backupName)) {
+        if (m_kept)
+            m_run.m_kept->forget(*m_kept);
+        m_kept.reset();
         return false;
+    }
     m_outputName.clear();
+    if (m_kept) {
+        const std::optional<FileIdentity> output =
+            nf::identityAt(m_targetFolder, m_targetName, false);
+        if (output && output->key == m_made)
+            m_run.m_kept->noteOutput(*m_kept, *output);
+    }
     m_run.m_seen.insert(m_made);
     m_run.flushLater(m_targetFolder, targetFolderKey());
     if (m_run.m_closer)
@@ -363,6 +383,8 @@ void ScriptReplacement::commitCopyBack()
         throw FileError::deviceError();
     nf::setLength(m_script, m_newSize);
     nf::flushData(m_script);
+    if (m_kept)
+        m_run.m_kept->noteOutput(*m_kept, nf::identityOf(m_script));
     try {
         nf::removeName(*m_outputFolder, name);
     } catch (const FileError &) {

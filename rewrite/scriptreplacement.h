@@ -16,6 +16,10 @@ struct ReplacementHooks
     std::function<void()> afterOpen;     // the script is open, its name not yet resolved
     std::function<void()> beforeReplace; // the new text is complete and flushed
     bool noUnnamedFiles = false;         // behave as on a file system without O_TMPFILE
+    // Writes over the script itself, keeping its file: what undo does with a copy it kept.
+    bool copyBackOnly = false;
+    // How much room the disk has, for keeping originals (nativefiles::diskSpace when empty).
+    std::function<DiskSpace(const NativeFolder &)> diskSpace;
 };
 
 class ReplacementRun;
@@ -116,4 +120,5 @@ private:
     std::uint64_t m_writeBackStarted = 0; // the output's bytes up to here are on their way
     std::uint64_t m_writtenBack = 0;      // and up to here on the disk
     bool m_committed = false;
+    std::optional<std::size_t> m_kept; // the original's entry in the record for undo
 };

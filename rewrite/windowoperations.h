@@ -54,4 +54,6 @@ public:
     // The run rewrote every script: `changed` of them got a new text, the others stayed as they
     // were. Told before the final message; the window's messages say nothing of it.
     virtual void reportChanged(std::int32_t /*changed*/) {}
+    // Some original of the run could not be kept for undo. The window says nothing of it.
+    virtual void originalsNotKept() {}
 };

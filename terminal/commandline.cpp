@@ -73,7 +73,8 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
     const QCommandLineOption por(QStringLiteral("por"), QString(), QStringLiteral("XY"));
     const QCommandLineOption si(QStringList{QStringLiteral("si"), carried("sí")});
     const QCommandLineOption simular(QStringLiteral("simular"));
-    parser.addOptions({help, version, cambiar, por, si, simular});
+    const QCommandLineOption deshacer(QStringLiteral("deshacer"));
+    parser.addOptions({help, version, cambiar, por, si, simular, deshacer});
 
     QStringList carriedArguments;
     for (const std::string &argument : arguments)
@@ -103,9 +104,20 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
     if (!folders.isEmpty())
         command.folder = folders.first().toLatin1().toStdString();
 
+    if (parser.isSet(deshacer)) {
+        if (parser.isSet(cambiar) || parser.isSet(por) || parser.isSet(simular))
+            return refused(
+                std::string("--deshacer no va junto con --cambiar, --por ni --simular.") +
+                kTryHelp);
+        command.action = CommandLine::Action::Undo;
+        command.yes = parser.isSet(si);
+        return command;
+    }
     if (!parser.isSet(cambiar) && !parser.isSet(por)) {
         if (parser.isSet(si))
-            return refused(std::string("--si solo vale junto con --cambiar y --por.") + kTryHelp);
+            return refused(
+                std::string("--si solo vale junto con --cambiar y --por, o con --deshacer.") +
+                kTryHelp);
         if (parser.isSet(simular))
             return refused(std::string("--simular solo vale junto con --cambiar y --por.") +
                            kTryHelp);
@@ -134,6 +146,7 @@ std::string helpText()
     return "Uso: dovezurad [CARPETA]\n"
            "  o: dovezurad --cambiar XY --por XY [--si] [CARPETA]\n"
            "  o: dovezurad --simular --cambiar XY --por XY [CARPETA]\n"
+           "  o: dovezurad --deshacer [--si] [CARPETA]\n"
            "\n"
            "Cambia los delimitadores de las etiquetas de los scripts \"*.txt\" de CARPETA\n"
            "(por omisión, la carpeta actual). Sin --cambiar abre la ventana en CARPETA.\n"
@@ -143,6 +156,8 @@ std::string helpText()
            "Opciones:\n"
            "  --cambiar XY   los delimitadores actuales: X el izquierdo, Y el derecho\n"
            "  --por XY       los delimitadores nuevos: X el izquierdo, Y el derecho\n"
+           "  --deshacer     restaura los scripts que cambió la última ejecución en CARPETA,\n"
+           "                 salvo los modificados después (se nombran y no se tocan)\n"
            "  --si, --sí     responde «sí» a la confirmación; sin una terminal es obligatoria\n"
            "  --simular      no modifica nada: lista cada script que cambiaría, con los\n"
            "                 espacios que se quitarían y los delimitadores que se cambiarían,\n"
@@ -158,6 +173,9 @@ std::string helpText()
            "(130 con Ctrl+C, 143 con SIGTERM, 129 con SIGHUP), y si falla un script o no\n"
            "se puede leer la carpeta, el número del error (53 archivo no encontrado,\n"
            "70 permiso denegado, 75 error de acceso, 76 no existe la carpeta, ...).\n"
+           "Con --deshacer: 0 si se restauró todo o no había nada que deshacer, 1 si no\n"
+           "se confirmó, 3 si algunos scripts cambiaron después y se dejaron como están,\n"
+           "y el número del error si algo falla.\n"
            "\n"
            "Ejemplo: dovezurad --cambiar '{}' --por '<>' --si ~/scripts\n";
 }

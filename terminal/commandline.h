@@ -12,6 +12,7 @@ struct CommandLine
         Help,    // print helpText()
         Version, // print versionText()
         Rewrite, // rewrite folder's scripts without a window
+        Undo,    // take back the last run in folder
         Refused, // print message and end with status 2
     };
 

@@ -102,6 +102,7 @@ public:
     void handlePendingEvents() override {}
     // A stop signal stops the run as closing the window does. Only a stop the run has seen
     // counts: one that comes after its last look leaves it finished.
+    void originalsNotKept() override { m_originalsNotKept = true; }
     bool isClosing() override
     {
         if (m_stopSignal == 0)
@@ -118,6 +119,7 @@ public:
     // The stop signal the run ended on, or 0.
     int stopSignal() const { return m_stopSignal; }
     bool confirmed() const { return m_confirmed; }
+    bool originalsWereNotKept() const { return m_originalsNotKept; }
     // The scripts rewritten, or left as they were because nothing in them changes, up to the
     // one under way when the run was stopped.
     std::int32_t scriptsDone() const { return m_scriptsDone; }
@@ -179,6 +181,7 @@ private:
     int m_stopSignal = 0;
     std::int32_t m_scriptsDone = 0;
     std::optional<std::int32_t> m_changed;
+    bool m_originalsNotKept = false;
 };
 
 struct FolderScripts
@@ -276,6 +279,9 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     TerminalOperations operations(command, std::move(listed.folder), std::move(listed.scripts),
                                   streams);
     const std::optional<FileError> failure = cmdCambiar_Click(operations);
+    if (operations.originalsWereNotKept())
+        streams.err << "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o sin "
+                       "permiso para guardar los originales).\n";
     if (failure) {
         streams.err << operations.lastMessage() << '\n';
         return failure->number();

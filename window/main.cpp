@@ -7,6 +7,7 @@
 #include "spanishqttranslator.h"
 #include "systemmessageboxes.h"
 #include "terminalrun.h"
+#include "terminalundo.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -62,7 +63,8 @@ int main(int argc, char *argv[])
 {
     ProgramStart start;
     const CommandLine command = parseCommandLine(Process::arguments(argc, argv));
-    Process::catchStopSignals(command.action == CommandLine::Action::Rewrite
+    Process::catchStopSignals(command.action == CommandLine::Action::Rewrite ||
+                                      command.action == CommandLine::Action::Undo
                                   ? Process::StopSignals::Terminal
                                   : Process::StopSignals::Window);
     if (command.action != CommandLine::Action::Window)
@@ -82,6 +84,10 @@ int main(int argc, char *argv[])
         return rewriteFromTerminal(command,
                                    TerminalStreams{std::cin, std::cout, std::cerr,
                                                    start.inIsTerminal(), start.errIsTerminal()});
+    case CommandLine::Action::Undo:
+        return undoFromTerminal(command,
+                                TerminalStreams{std::cin, std::cout, std::cerr,
+                                                start.inIsTerminal(), start.errIsTerminal()});
     case CommandLine::Action::Window:
         break;
     }

@@ -418,7 +418,7 @@ TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
                 ModificarScript(folder.folder(), "plain.txt", cierres);
                 ModificarScript(folder.folder(), "linked.txt", cierres);
                 // As on a file system without unnamed files.
-                RewriteRun named(RewriteRun::Flushes::EachScript, {{}, {}, true});
+                RewriteRun named(RewriteRun::Flushes::EachScript, {{}, {}, true, false, {}});
                 named.rewrite(folder.folder(), "named.txt", cierres);
                 named.finish();
             }

@@ -1,0 +1,181 @@
+#include "keptoriginals.h"
+
+#include "fileerror.h"
+#include "undorecord.h"
+
+#include <algorithm>
+
+namespace nf = nativefiles;
+namespace ur = undorecord;
+
+namespace {
+
+// What the disk keeps free beyond the largest script for the run to go on: a share of it, never
+// more than this.
+constexpr std::uint64_t kMostReserve = std::uint64_t{64} << 20;
+constexpr std::uint64_t kReserveShare = 100;
+
+} // namespace
+
+KeptOriginals::KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space)
+    : m_folderPath(std::move(folder)), m_cierres(std::move(cierres)), m_space(std::move(space))
+{
+    if (!m_space)
+        m_space = nf::diskSpace;
+}
+
+bool KeptOriginals::ready(const FileKey &folderKey, std::uint64_t size)
+{
+    if (!m_opened) {
+        m_opened = true;
+        try {
+            if (!open())
+                m_area.reset();
+        } catch (const FileError &) {
+            m_area.reset();
+        }
+    }
+    // Only the folder's own scripts are kept: a link's target elsewhere has no place in it.
+    if (!m_area || folderKey != m_folderKey)
+        return false;
+    // A kept original holds blocks the replacement would have freed: the scripts still to come
+    // must find room all the same.
+    const DiskSpace space = m_space(*m_area);
+    const std::uint64_t reserve =
+        std::max(m_largest, size) + std::min(kMostReserve, space.total / kReserveShare);
+    return space.free >= size && space.free - size >= reserve;
+}
+
+bool KeptOriginals::open()
+{
+    m_folder = nf::openFolder(m_folderPath);
+    m_folderKey = nf::identityOf(m_folder->file).key;
+    m_area = nf::openArea(*m_folder, ur::kAreaName, true);
+    // An area that is not ours alone is neither used, nor changed, nor removed.
+    if (!m_area || !ur::trustedArea(nf::identityOf(m_area->file)))
+        return false;
+    // An undo, or another run, is under way in this folder.
+    if (!nf::lockArea(*m_area, false))
+        return false;
+    removeLastRecord();
+    m_manifest = nf::createExclusive(*m_area, ur::kManifestName);
+    if (!m_manifest)
+        return false;
+    // The record is whole and lasting before the first script loses its old file.
+    append(ur::header(m_cierres, m_folderKey), true);
+    nf::flushFolder(*m_area);
+    return true;
+}
+
+void KeptOriginals::removeLastRecord()
+{
+    const NativeFile last = nf::openNoLinks(*m_area, ur::kManifestName, false);
+    if (!last)
+        return;
+    std::string text(static_cast<std::size_t>(nf::identityOf(last).size), '\0');
+    text.resize(nf::readAt(last, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
+    // Only the names the record lists go; an unreadable record goes alone.
+    if (const std::optional<UndoManifest> manifest = ur::parse(text))
+        for (const UndoEntry &entry : manifest->entries)
+            nf::removeName(*m_area, ur::keptName(entry.index));
+    nf::removeName(*m_area, ur::kManifestName);
+}
+
+void KeptOriginals::append(const std::string &text, bool flush)
+{
+    nf::writeAt(m_manifest, m_manifestSize, reinterpret_cast<const unsigned char *>(text.data()),
+                text.size());
+    m_manifestSize += text.size();
+    if (flush)
+        nf::flushData(m_manifest);
+}
+
+std::optional<std::size_t> KeptOriginals::startEntry(bool byLink, const std::string &name,
+                                                     const FileIdentity &original)
+{
+    UndoEntry entry;
+    entry.index = ++m_entries;
+    entry.byLink = byLink;
+    entry.original = original.key;
+    entry.name = name;
+    // Named before it is kept, with no flush of its own: the file system keeps the order of the
+    // names it makes in practice, and an entry whose original is missing is passed over.
+    append(ur::entryLine(entry), false);
+    return entry.index;
+}
+
+std::optional<std::size_t> KeptOriginals::keepByLink(const NativeFolder &folder,
+                                                     const FileKey &folderKey,
+                                                     const std::string &name,
+                                                     const FileIdentity &original)
+{
+    try {
+        if (ready(folderKey, original.size)) {
+            const std::optional<std::size_t> index = startEntry(true, name, original);
+            const std::string kept = ur::keptName(*index);
+            if (nf::linkTo(folder, name, *m_area, kept)) {
+                const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
+                if (made && made->key == original.key)
+                    return index;
+                nf::removeName(*m_area, kept); // the name led elsewhere by then
+            }
+        }
+    } catch (const FileError &) {
+    }
+    m_allKept = false;
+    return std::nullopt;
+}
+
+std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const FileKey &folderKey,
+                                                     const std::string &name,
+                                                     const NativeFile &held,
+                                                     const FileIdentity &original)
+{
+    try {
+        if (ready(folderKey, original.size)) {
+            const std::optional<std::size_t> index = startEntry(false, name, original);
+            const std::string kept = ur::keptName(*index);
+            if (nf::copyTo(held, *m_area, kept)) {
+                const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
+                if (made && made->size == original.size)
+                    return index;
+                nf::removeName(*m_area, kept); // cut short meanwhile: the run stops anyway
+            }
+        }
+    } catch (const FileError &) {
+    }
+    m_allKept = false;
+    return std::nullopt;
+}
+
+void KeptOriginals::forget(std::size_t index) noexcept
+{
+    try {
+        nf::removeName(*m_area, ur::keptName(index));
+    } catch (const FileError &) {
+        // An undo then finds the script is still that file and passes it over.
+    }
+}
+
+void KeptOriginals::noteOutput(std::size_t index, const FileIdentity &output)
+{
+    m_outputs.emplace_back(index, output);
+}
+
+void KeptOriginals::finish() noexcept
+{
+    if (m_finished || !m_manifest)
+        return;
+    m_finished = true;
+    try {
+        // The kept names outlast a power cut before the record says the run ended.
+        nf::flushFolder(*m_area);
+        std::string text;
+        for (const auto &[index, output] : m_outputs)
+            text += ur::outputLine(index, output);
+        append(text + ur::endLine(), true);
+    } catch (const FileError &) {
+        // Undo then proves each script is the run's output by its bytes.
+    }
+    m_manifest.reset();
+}

@@ -1,0 +1,231 @@
+#include "lastrunundo.h"
+
+#include "fileerror.h"
+#include "replacementrun.h"
+#include "scripttransform.h"
+
+#include <cstring>
+#include <memory>
+
+namespace nf = nativefiles;
+namespace ur = undorecord;
+
+namespace {
+
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+std::string contentsOf(const NativeFile &file)
+{
+    std::string text(static_cast<std::size_t>(nf::identityOf(file).size), '\0');
+    text.resize(nf::readAt(file, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
+    return text;
+}
+
+// Whether two files hold the same bytes.
+bool sameBytes(const NativeFile &a, const NativeFile &b)
+{
+    if (nf::identityOf(a).size != nf::identityOf(b).size)
+        return false;
+    std::vector<unsigned char> left(kChunk);
+    std::vector<unsigned char> right(kChunk);
+    for (std::uint64_t at = 0;; at += kChunk) {
+        const std::size_t got = nf::readAt(a, at, left.data(), kChunk);
+        if (nf::readAt(b, at, right.data(), kChunk) != got ||
+            std::memcmp(left.data(), right.data(), got) != 0)
+            return false;
+        if (got < kChunk)
+            return true;
+    }
+}
+
+// The same file, as large and as last written: what a rename leaves of an identity (it may
+// change the change time).
+bool sameContent(const FileIdentity &now, const FileIdentity &then)
+{
+    return sameFile(now, then) && now.size == then.size && now.modified == then.modified;
+}
+
+} // namespace
+
+LastRunUndo::LastRunUndo(const std::string &folder)
+    : m_folderPath(folder), m_folder(nf::openFolder(folder))
+{
+    m_area = nf::openArea(m_folder, ur::kAreaName, false);
+    if (!m_area) {
+        // A link planted by that name is not followed, nor taken for nothing to undo.
+        const std::optional<FileIdentity> planted = nf::identityAt(m_folder, ur::kAreaName, false);
+        if (planted)
+            throw FileError::heldByAnotherProgram();
+        return;
+    }
+    if (!ur::trustedArea(nf::identityOf(m_area->file)))
+        throw FileError::heldByAnotherProgram();
+    nf::lockArea(*m_area, true);
+    const NativeFile manifest = nf::openNoLinks(*m_area, ur::kManifestName, false);
+    if (!manifest)
+        return;
+    const std::optional<FileIdentity> manifestIdentity =
+        nf::identityAt(*m_area, ur::kManifestName, false);
+    std::optional<UndoManifest> parsed;
+    if (manifestIdentity && manifestIdentity->kind == FileIdentity::Kind::Regular)
+        parsed = ur::parse(contentsOf(manifest));
+    if (!parsed)
+        throw FileError::accessError();
+    // The area came with a copy of the folder: its record is another folder's.
+    if (parsed->folder != nf::identityOf(m_folder.file).key)
+        return;
+    m_manifest = std::move(*parsed);
+    m_hasRecord = true;
+    for (const UndoEntry &entry : m_manifest.entries) {
+        const std::optional<FileIdentity> kept =
+            nf::identityAt(*m_area, ur::keptName(entry.index), false);
+        // Not kept, or already taken back and removed.
+        if (!kept || kept->kind != FileIdentity::Kind::Regular)
+            continue;
+        if (isDone(entry))
+            m_done.push_back(&entry);
+        else
+            m_pending.push_back(&entry);
+    }
+}
+
+bool LastRunUndo::isDone(const UndoEntry &entry) const
+{
+    const std::optional<FileIdentity> now = nf::identityAt(m_folder, entry.name, false);
+    if (!now || now->kind != FileIdentity::Kind::Regular)
+        return false;
+    if (entry.byLink)
+        return now->key == entry.original;
+    // A copy-back keeps the file: it is back when its bytes are.
+    const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
+    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    return script && kept && now->key == entry.original && sameBytes(script, kept);
+}
+
+bool LastRunUndo::isRunOutput(const UndoEntry &entry, const FileIdentity &now) const
+{
+    if (entry.output)
+        return unchangedSince(now, *entry.output);
+    // The run did not end: the script must be, byte for byte, what the run makes of the
+    // original, so that nothing written since is lost.
+    const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
+    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    if (!script || !kept)
+        return false;
+    bool same = true;
+    std::vector<unsigned char> theirs;
+    ScriptTransform transform(m_manifest.cierres, [&](const unsigned char *data, std::size_t size,
+                                                      std::uint64_t offset, bool) {
+        if (!same)
+            return;
+        theirs.resize(size);
+        same = offset + size <= now.size &&
+               nf::readAt(script, offset, theirs.data(), size) == size &&
+               std::memcmp(theirs.data(), data, size) == 0;
+    });
+    std::vector<unsigned char> chunk(kChunk);
+    for (std::uint64_t at = 0; same;) {
+        const std::size_t got = nf::readAt(kept, at, chunk.data(), kChunk);
+        transform.feed(chunk.data(), got);
+        at += got;
+        if (got < kChunk)
+            break;
+    }
+    transform.finish();
+    return same && transform.outputSize() == now.size &&
+           unchangedSince(nf::identityOf(script), now);
+}
+
+std::vector<std::string> LastRunUndo::restore()
+{
+    std::vector<std::string> changed;
+    for (const UndoEntry *entry : m_pending) {
+        const std::optional<FileIdentity> now = nf::identityAt(m_folder, entry->name, false);
+        const bool restored =
+            now && now->kind == FileIdentity::Kind::Regular && isRunOutput(*entry, *now) &&
+            (entry->byLink ? restoreLink(*entry, *now) : restoreCopy(*entry, *now));
+        if (restored)
+            m_done.push_back(entry);
+        else
+            changed.push_back(entry->name);
+    }
+    m_pending.clear();
+    cleanUp(changed.empty());
+    return changed;
+}
+
+bool LastRunUndo::restoreLink(const UndoEntry &entry, const FileIdentity &now)
+{
+    const std::string kept = ur::keptName(entry.index);
+    const std::optional<FileIdentity> original = nf::identityAt(*m_area, kept, false);
+    if (!original || original->key != entry.original)
+        return false; // not what the run kept
+    if (!nf::exchange(*m_area, kept, m_folder, entry.name)) {
+        // No swap on this file system: a last look, then the original goes back over the name.
+        const std::optional<FileIdentity> again = nf::identityAt(m_folder, entry.name, false);
+        if (!again || !unchangedSince(*again, now))
+            return false;
+        nf::renameOver(*m_area, kept, m_folder, entry.name);
+        return true;
+    }
+    // What was swapped out must be what was checked: a write that came in between is put back.
+    const std::optional<FileIdentity> out = nf::identityAt(*m_area, kept, false);
+    if (!out || !sameContent(*out, now)) {
+        nf::exchange(*m_area, kept, m_folder, entry.name);
+        return false;
+    }
+    return true;
+}
+
+bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
+{
+    if (now.key != entry.original)
+        return false; // replaced by another file since
+    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    if (!kept)
+        return false;
+    // The copy-back's own protection: a flushed recovery file first, so that a stop leaves the
+    // script whole, the run's output or its original.
+    ReplacementHooks hooks;
+    hooks.copyBackOnly = true;
+    ReplacementRun run(1, std::move(hooks));
+    std::unique_ptr<ScriptReplacement> script = run.open(m_folderPath, entry.name);
+    const std::optional<FileIdentity> opened = nf::identityAt(m_folder, entry.name, false);
+    if (!script || !opened || !unchangedSince(*opened, now))
+        return false;
+    script->startOutput(0);
+    std::vector<unsigned char> chunk(kChunk);
+    while (script->read(chunk.data(), kChunk) == kChunk) {
+    }
+    const std::uint64_t size = nf::identityOf(kept).size;
+    for (std::uint64_t at = 0; at < size;) {
+        const std::size_t got = nf::readAt(kept, at, chunk.data(), kChunk);
+        if (got == 0)
+            throw FileError::deviceError();
+        script->write(chunk.data(), got, at);
+        at += got;
+    }
+    script->endOutput(size);
+    run.replace(std::move(script));
+    run.finish();
+    const NativeFile restored = nf::openNoLinks(m_folder, entry.name, false);
+    if (restored)
+        nf::copyTimes(kept, restored);
+    return true;
+}
+
+void LastRunUndo::cleanUp(bool everything)
+{
+    if (!m_hasRecord)
+        return;
+    // Only names the record lists; the area goes only when nothing else is in it.
+    for (const UndoEntry *entry : m_done)
+        nf::removeName(*m_area, ur::keptName(entry->index));
+    m_done.clear();
+    if (!everything)
+        return;
+    nf::removeName(*m_area, ur::kManifestName);
+    nf::flushFolder(*m_area);
+    nf::removeEmptyFolder(m_folder, ur::kAreaName);
+    nf::flushFolder(m_folder);
+}

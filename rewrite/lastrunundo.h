@@ -1,0 +1,48 @@
+#pragma once
+
+#include "nativefiles.h"
+#include "undorecord.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Takes back the last confirmed run in a folder from the originals it kept (keptoriginals.h), as
+// far as nothing newer is lost: a script still exactly as the run left it (its identity, change
+// time included; after a run that did not end, its bytes are the run's transform of the kept
+// original) gets its original back, the very file with its owner, mode, ACLs and times; any
+// other is left untouched and named. Taking back twice, or after an undo was stopped, finishes
+// what is left.
+class LastRunUndo
+{
+public:
+    // Opens the folder and its area, waits for a run or undo under way there, and reads the
+    // record. Throws FileError: 76 for a folder that is not there, 70 for an area that is not
+    // ours alone, 75 for a record that cannot be read.
+    explicit LastRunUndo(const std::string &folder);
+    LastRunUndo(const LastRunUndo &) = delete;
+    LastRunUndo &operator=(const LastRunUndo &) = delete;
+    ~LastRunUndo() = default;
+
+    // The scripts the last run changed that are not back yet; 0: nothing to undo.
+    std::size_t count() const { return m_pending.size(); }
+    // Restores them; returns the names of those that changed since, left as they are. The
+    // record goes when nothing is left in it. Throws FileError, leaving the rest for later.
+    std::vector<std::string> restore();
+
+private:
+    bool isDone(const UndoEntry &entry) const;
+    bool isRunOutput(const UndoEntry &entry, const FileIdentity &now) const;
+    bool restoreLink(const UndoEntry &entry, const FileIdentity &now);
+    bool restoreCopy(const UndoEntry &entry, const FileIdentity &now);
+    void cleanUp(bool everything);
+
+    std::string m_folderPath;
+    NativeFolder m_folder;
+    std::optional<NativeFolder> m_area;
+    UndoManifest m_manifest;
+    std::vector<const UndoEntry *> m_pending;
+    std::vector<const UndoEntry *> m_done;
+    bool m_hasRecord = false; // this folder's own
+};

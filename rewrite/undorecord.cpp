@@ -1,0 +1,187 @@
+#include "undorecord.h"
+
+#include "recoverypolicy.h"
+
+#include <charconv>
+#include <cstdint>
+
+namespace {
+
+constexpr std::string_view kVersion = "dovezurad deshacer 1";
+
+std::string encoded(std::string_view bytes)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte > 0x20 && byte < 0x7f && byte != '%') {
+            text += c;
+        } else {
+            text += '%';
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0xf];
+        }
+    }
+    return text;
+}
+
+std::optional<std::string> decoded(std::string_view text)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            bytes += text[i];
+            continue;
+        }
+        unsigned value = 0;
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        const auto [end, error] =
+            std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+        if (error != std::errc() || end != text.data() + i + 3)
+            return std::nullopt;
+        bytes += static_cast<char>(value);
+        i += 2;
+    }
+    return bytes;
+}
+
+std::string keyText(const FileKey &key)
+{
+    return std::to_string(key.volume) + ' ' + std::to_string(key.fileLow) + ' ' +
+           std::to_string(key.fileHigh);
+}
+
+// The words of one line, split at single spaces.
+std::vector<std::string_view> words(std::string_view line)
+{
+    std::vector<std::string_view> result;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t end = line.find(' ', begin);
+        result.push_back(line.substr(begin, end - begin));
+        if (end == std::string_view::npos)
+            return result;
+        begin = end + 1;
+    }
+}
+
+template <typename Number> bool number(std::string_view word, Number &value)
+{
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    return !word.empty() && error == std::errc() && end == word.data() + word.size();
+}
+
+bool key(const std::vector<std::string_view> &line, std::size_t at, FileKey &key)
+{
+    return number(line[at], key.volume) && number(line[at + 1], key.fileLow) &&
+           number(line[at + 2], key.fileHigh);
+}
+
+} // namespace
+
+namespace undorecord {
+
+std::string header(const Cierres &cierres, const FileKey &folder)
+{
+    return std::string(kVersion) + "\ncierres " +
+           encoded(cierres.CierreIz + cierres.CierreDer + cierres.NewCierreIz +
+                   cierres.NewCierreDer) +
+           "\ncarpeta " + keyText(folder) + '\n';
+}
+
+std::string entryLine(const UndoEntry &entry)
+{
+    return "k " + std::to_string(entry.index) + (entry.byLink ? " r " : " c ") +
+           keyText(entry.original) + ' ' + encoded(entry.name) + '\n';
+}
+
+std::string outputLine(std::size_t index, const FileIdentity &output)
+{
+    return "f " + std::to_string(index) + ' ' + keyText(output.key) + ' ' +
+           std::to_string(output.size) + ' ' + std::to_string(output.modified) + ' ' +
+           std::to_string(output.changed) + '\n';
+}
+
+std::string endLine()
+{
+    return "fin\n";
+}
+
+std::optional<UndoManifest> parse(std::string_view text)
+{
+    if (!text.ends_with('\n'))
+        return std::nullopt;
+    std::vector<std::string_view> lines;
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t end = text.find('\n', begin);
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    if (lines.size() < 3 || lines[0] != kVersion)
+        return std::nullopt;
+    UndoManifest manifest;
+    const std::vector<std::string_view> delimiters = words(lines[1]);
+    std::optional<std::string> bytes;
+    if (delimiters.size() != 2 || delimiters[0] != "cierres" || !(bytes = decoded(delimiters[1])) ||
+        bytes->size() != 4)
+        return std::nullopt;
+    manifest.cierres = {bytes->substr(0, 1), bytes->substr(1, 1), bytes->substr(2, 1),
+                        bytes->substr(3, 1)};
+    const std::vector<std::string_view> folder = words(lines[2]);
+    if (folder.size() != 4 || folder[0] != "carpeta" || !key(folder, 1, manifest.folder))
+        return std::nullopt;
+
+    for (std::size_t i = 3; i < lines.size(); ++i) {
+        if (manifest.finished)
+            return std::nullopt; // nothing after the end
+        const std::vector<std::string_view> line = words(lines[i]);
+        if (line.size() == 1 && line[0] == "fin") {
+            manifest.finished = true;
+            continue;
+        }
+        UndoEntry entry;
+        if (line.size() == 7 && line[0] == "k") {
+            std::optional<std::string> name = decoded(line[6]);
+            if (!number(line[1], entry.index) || entry.index != manifest.entries.size() + 1 ||
+                (line[2] != "r" && line[2] != "c") || !key(line, 3, entry.original) || !name ||
+                !singleComponent(*name))
+                return std::nullopt;
+            entry.byLink = line[2] == "r";
+            entry.name = std::move(*name);
+            manifest.entries.push_back(std::move(entry));
+            continue;
+        }
+        std::size_t index = 0;
+        FileIdentity output;
+        if (line.size() == 8 && line[0] == "f" && number(line[1], index) && index >= 1 &&
+            index <= manifest.entries.size() && !manifest.entries[index - 1].output &&
+            key(line, 2, output.key) && number(line[5], output.size) &&
+            number(line[6], output.modified) && number(line[7], output.changed)) {
+            output.kind = FileIdentity::Kind::Regular;
+            manifest.entries[index - 1].output = output;
+            continue;
+        }
+        return std::nullopt;
+    }
+    return manifest;
+}
+
+std::string keptName(std::size_t index)
+{
+    return std::to_string(index);
+}
+
+bool singleComponent(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+bool trustedArea(const FileIdentity &area)
+{
+    return trustedPrivateFolder(area) && !area.openToOthers;
+}
+
+} // namespace undorecord

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "cierres.h"
+#include "nativefiles.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the last confirmed run in a folder kept for undo, in the folder's private area: the
+// manifest, and one kept original a script, named by its entry's number. The manifest is text, a
+// line each: a version line, the delimiters and the folder; an entry before each original is
+// kept; at the end of the run each output's identity, and "fin". Names are percent-encoded and
+// must be one entry of the folder; anything else makes the whole manifest unreadable.
+struct UndoEntry
+{
+    std::size_t index = 0; // the kept original's name in the area
+    bool byLink = true;    // the old file itself (rename path), or a copy (copy-back path)
+    FileKey original;      // the script's file before the run
+    std::string name;      // the script's name in the folder
+    // The script as the run left it; missing when the run did not end.
+    std::optional<FileIdentity> output;
+};
+
+struct UndoManifest
+{
+    Cierres cierres;
+    FileKey folder;
+    std::vector<UndoEntry> entries;
+    bool finished = false;
+};
+
+namespace undorecord {
+
+inline constexpr const char *kAreaName = ".dovezurad.deshacer";
+inline constexpr const char *kManifestName = "MANIFIESTO";
+
+std::string header(const Cierres &cierres, const FileKey &folder);
+std::string entryLine(const UndoEntry &entry);
+std::string outputLine(std::size_t index, const FileIdentity &output);
+std::string endLine();
+std::optional<UndoManifest> parse(std::string_view text);
+
+std::string keptName(std::size_t index);
+// One entry of a folder: not empty, no separator, not "." or "..".
+bool singleComponent(std::string_view name);
+// Ours alone: a folder (not a link) owned by the runner that nobody else may even read.
+bool trustedArea(const FileIdentity &area);
+
+} // namespace undorecord
