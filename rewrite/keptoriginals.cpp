@@ -55,7 +55,8 @@ bool KeptOriginals::open()
     if (!m_area || !ur::trustedArea(nf::identityOf(m_area->file)))
         return false;
     // An undo, or another run, is under way in this folder.
-    if (!nf::lockArea(*m_area, false))
+    m_lock = nf::lockArea(*m_area, false);
+    if (!m_lock)
         return false;
     removeLastRecord();
     m_manifest = nf::createExclusive(*m_area, ur::kManifestName);
@@ -101,6 +102,8 @@ std::optional<std::size_t> KeptOriginals::startEntry(bool byLink, const std::str
     // Named before it is kept, with no flush of its own: the file system keeps the order of the
     // names it makes in practice, and an entry whose original is missing is passed over.
     append(ur::entryLine(entry), false);
+    // Listed now: whatever a killed run left by that name goes.
+    nf::removeName(*m_area, ur::keptName(entry.index));
     return entry.index;
 }
 
@@ -178,4 +181,5 @@ void KeptOriginals::finish() noexcept
         // Undo then proves each script is the run's output by its bytes.
     }
     m_manifest.reset();
+    m_lock.reset(); // an undo may come now
 }

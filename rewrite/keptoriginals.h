@@ -63,6 +63,7 @@ private:
     std::optional<NativeFolder> m_folder;
     FileKey m_folderKey;
     std::optional<NativeFolder> m_area;
+    NativeFile m_lock;
     NativeFile m_manifest;
     std::uint64_t m_manifestSize = 0;
     std::size_t m_entries = 0;

@@ -60,7 +60,7 @@ LastRunUndo::LastRunUndo(const std::string &folder)
     }
     if (!ur::trustedArea(nf::identityOf(m_area->file)))
         throw FileError::heldByAnotherProgram();
-    nf::lockArea(*m_area, true);
+    m_lock = nf::lockArea(*m_area, true);
     const NativeFile manifest = nf::openNoLinks(*m_area, ur::kManifestName, false);
     if (!manifest)
         return;
@@ -208,7 +208,7 @@ bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
     script->endOutput(size);
     run.replace(std::move(script));
     run.finish();
-    const NativeFile restored = nf::openNoLinks(m_folder, entry.name, false);
+    const NativeFile restored = nf::openNoLinks(m_folder, entry.name, true);
     if (restored)
         nf::copyTimes(kept, restored);
     return true;
@@ -226,6 +226,9 @@ void LastRunUndo::cleanUp(bool everything)
         return;
     nf::removeName(*m_area, ur::kManifestName);
     nf::flushFolder(*m_area);
+    // Windows removes no folder that is open, nor one with the lock's file still in it.
+    m_area.reset();
+    m_lock.reset();
     nf::removeEmptyFolder(m_folder, ur::kAreaName);
     nf::flushFolder(m_folder);
 }

@@ -41,6 +41,7 @@ private:
     std::string m_folderPath;
     NativeFolder m_folder;
     std::optional<NativeFolder> m_area;
+    NativeFile m_lock;
     UndoManifest m_manifest;
     std::vector<const UndoEntry *> m_pending;
     std::vector<const UndoEntry *> m_done;

@@ -257,9 +257,9 @@ DiskSpace diskSpace(const NativeFolder &folder);
 // opened. Whether it is trusted is the caller's to decide, by its identity.
 std::optional<NativeFolder> openArea(const NativeFolder &folder, const std::string &name,
                                      bool create);
-// One run or undo at a time in an area, until the area is closed: false when another holds it
-// and `wait` is false.
-bool lockArea(const NativeFolder &area, bool wait);
+// One run or undo at a time in an area: held until the file returned is closed; invalid when
+// another holds it and `wait` is false. (Windows holds a file in the area that goes when closed.)
+NativeFile lockArea(const NativeFolder &area, bool wait);
 // A second name in `to` for the file by `name` in `from` (not through a link, never over another
 // name, no byte copied). False where the system will not make one: another volume, no right, too
 // many links, a name already there.

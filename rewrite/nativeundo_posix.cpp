@@ -102,15 +102,18 @@ std::optional<NativeFolder> openArea(const NativeFolder &folder, const std::stri
     return NativeFolder{std::move(area), pathIn(folder.path, name)};
 }
 
-bool lockArea(const NativeFolder &area, bool wait)
+NativeFile lockArea(const NativeFolder &area, bool wait)
 {
-    while (::flock(fd(area), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    NativeFile lock = adopt(::openat(fd(area), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!lock)
+        fail(errno);
+    while (::flock(fd(lock), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
         if (errno == EWOULDBLOCK && !wait)
-            return false;
+            return {};
         if (errno != EINTR)
             fail(errno);
     }
-    return true;
+    return lock;
 }
 
 bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolder &to,

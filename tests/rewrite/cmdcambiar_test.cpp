@@ -282,7 +282,8 @@ TEST(cmdCambiarRun, InsideAScriptItTellsHowFarItIsAndAnyCloseEndsItWithoutAWord)
     EXPECT_EQ(folder.read("1.txt"), "<1>");
     const std::string second = folder.read("2.txt");
     EXPECT_TRUE(second == "{2}" || second == "<2>") << second;
-    EXPECT_EQ(folder.names().size(), 2u);
+    // The originals kept for undo, in the folder's own area.
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{".dovezurad.deshacer", "1.txt", "2.txt"}));
 }
 
 TEST(cmdCambiarRun, MoreScriptsThanASixteenBitCountAreAllHandled)

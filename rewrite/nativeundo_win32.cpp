@@ -1,0 +1,169 @@
+// What undo keeps, on Windows: the area made hidden and open to its owner alone, kept originals
+// by hard link or by copy through the held script, and names put back with MoveFileExW.
+#include "nativefiles.h"
+
+#include "fileerror.h"
+#include "win32files.h"
+#include "win32names.h"
+
+#include <sddl.h>
+#include <windows.h>
+
+#include <array>
+
+using namespace win32files;
+using namespace win32names;
+
+namespace {
+
+constexpr const char *kLockName = "BLOQUEO";
+constexpr DWORD kLockRetry = 100; // ms
+
+// What keeps a kept original from being made: never a reason for a run to fail.
+bool cannotKeep(DWORD error)
+{
+    return error == ERROR_NOT_SAME_DEVICE || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
+           error == ERROR_TOO_MANY_LINKS || error == ERROR_DISK_FULL ||
+           error == ERROR_HANDLE_DISK_FULL || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_NOT_SUPPORTED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_WRITE_PROTECT || error == ERROR_DISK_QUOTA_EXCEEDED;
+}
+
+// Owner, then SYSTEM, full control; nobody else; inherited by what is made inside.
+bool makePrivateFolder(const std::wstring &path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const BOOL made = CreateDirectoryW(path.c_str(), &attributes);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (made)
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return made || error == ERROR_ALREADY_EXISTS;
+}
+
+} // namespace
+
+namespace nativefiles {
+
+DiskSpace diskSpace(const NativeFolder &folder)
+{
+    ULARGE_INTEGER free{};
+    ULARGE_INTEGER total{};
+    check(GetDiskFreeSpaceExW(verbatim(fullPath(toWide(folder.path))).c_str(), &free, &total,
+                              nullptr));
+    return {free.QuadPart, total.QuadPart};
+}
+
+std::optional<NativeFolder> openArea(const NativeFolder &folder, const std::string &name,
+                                     bool create)
+{
+    const std::wstring path = entryPath(folder.path, name);
+    if (create && !makePrivateFolder(path))
+        return std::nullopt;
+    // A link or junction planted by that name is opened as itself, and refused.
+    NativeFile area = open(path, kFolderAccess, kShareFolder, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!area || kindOf(area) != FileIdentity::Kind::Folder)
+        return std::nullopt;
+    return NativeFolder{std::move(area), pathIn(folder.path, name)};
+}
+
+NativeFile lockArea(const NativeFolder &area, bool wait)
+{
+    // Unshared, and gone with its handle: whoever comes next gets a sharing violation.
+    for (;;) {
+        NativeFile lock = open(entryPath(area.path, kLockName), GENERIC_READ | GENERIC_WRITE, 0,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE);
+        if (lock)
+            return lock;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            fail(error);
+        if (!wait)
+            return {};
+        Sleep(kLockRetry);
+    }
+}
+
+bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolder &to,
+            const std::string &toName)
+{
+    if (CreateHardLinkW(entryPath(to.path, toName).c_str(), entryPath(from.path, name).c_str(),
+                        nullptr))
+        return true;
+    if (cannotKeep(GetLastError()))
+        return false;
+    failLast();
+}
+
+bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &toName)
+{
+    // Through the held file: another open of the script would not be shared with it.
+    NativeFile copy = createExclusive(to, toName, false);
+    if (!copy)
+        return false;
+    try {
+        std::array<unsigned char, 1 << 16> buffer{};
+        for (std::uint64_t at = 0;;) {
+            const std::size_t got = readAt(file, at, buffer.data(), buffer.size());
+            writeAt(copy, at, buffer.data(), got);
+            at += got;
+            if (got < buffer.size())
+                break;
+        }
+        FILE_BASIC_INFO times{};
+        check(GetFileInformationByHandleEx(native(file), FileBasicInfo, &times, sizeof times));
+        times.ChangeTime.QuadPart = 0;
+        times.FileAttributes = 0;
+        check(SetFileInformationByHandle(native(copy), FileBasicInfo, &times, sizeof times));
+        flushData(copy);
+        if (!copy.close())
+            failLast();
+        return true;
+    } catch (const FileError &) {
+        copy.reset();
+        DeleteFileW(entryPath(to.path, toName).c_str());
+        return false;
+    }
+}
+
+bool exchange(const NativeFolder &, const std::string &, const NativeFolder &, const std::string &)
+{
+    return false; // no atomic swap of two names
+}
+
+void renameOver(const NativeFolder &from, const std::string &fromName, const NativeFolder &to,
+                const std::string &toName)
+{
+    check(MoveFileExW(entryPath(from.path, fromName).c_str(), entryPath(to.path, toName).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+bool copyTimes(const NativeFile &from, const NativeFile &to)
+{
+    FILE_BASIC_INFO times{};
+    check(GetFileInformationByHandleEx(native(from), FileBasicInfo, &times, sizeof times));
+    times.ChangeTime.QuadPart = 0;
+    times.FileAttributes = 0;
+    if (SetFileInformationByHandle(native(to), FileBasicInfo, &times, sizeof times))
+        return true;
+    if (GetLastError() == ERROR_ACCESS_DENIED)
+        return false;
+    failLast();
+}
+
+void removeEmptyFolder(const NativeFolder &parent, const std::string &name)
+{
+    if (!RemoveDirectoryW(entryPath(parent.path, name).c_str())) {
+        const DWORD error = GetLastError();
+        if (!missing(error) && error != ERROR_DIR_NOT_EMPTY && error != ERROR_SHARING_VIOLATION)
+            fail(error);
+    }
+}
+
+} // namespace nativefiles

@@ -1,0 +1,370 @@
+#include "fileerror.h"
+#include "lastrunundo.h"
+#include "modificarscript.h"
+#include "recovery.h"
+#include "scriptfolder.h"
+#include "undorecord.h"
+
+#ifndef _WIN32
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace nf = nativefiles;
+
+const Cierres kForward{"{", "}", "<", ">"};
+const std::string kArea = undorecord::kAreaName;
+
+// A confirmed run over the scripts, as the button's; whether every original was kept.
+bool confirmedRun(const ScriptFolder &folder, const std::vector<std::string> &names,
+                  ReplacementHooks hooks = {})
+{
+    RewriteRun run(RewriteRun::Flushes::Batched, std::move(hooks));
+    run.keepOriginals(folder.folder(), kForward);
+    for (const std::string &name : names)
+        run.rewrite(folder.folder(), name, kForward);
+    run.finish();
+    return run.originalsKept();
+}
+
+std::vector<std::string> undo(const ScriptFolder &folder)
+{
+    LastRunUndo undo(folder.folder());
+    return undo.restore();
+}
+
+std::size_t toUndo(const ScriptFolder &folder)
+{
+    return LastRunUndo(folder.folder()).count();
+}
+
+FileIdentity identity(const ScriptFolder &folder, const std::string &name)
+{
+    return nf::identityAt(nf::openFolder(folder.folder()), name, false).value();
+}
+
+int errorOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const FileError &error) {
+        return error.number();
+    }
+    return 0;
+}
+
+} // namespace
+
+// The rename path gives the name a new file and the copy-back writes over the old one: undo
+// brings back the very file, its bytes, mode and times, on both; what did not change has nothing
+// kept, and the area goes with the last undo.
+TEST(LastRunUndoRestores, TheVeryFileByteForByteOnBothPaths)
+{
+    for (const bool hardLinked : {false, true}) {
+        ScriptFolder folder;
+        // Over the reading chunk, with spaces to trim that an inverse run could not put back.
+        const std::string text = "  {a} " + tagged(std::size_t{3} << 20, '{', '}') + "  ";
+        const fs::path script = folder.write("a.txt", text);
+        folder.write("same.txt", "sin etiquetas");
+        if (hardLinked)
+            fs::create_hard_link(script, folder.path() / "b.txt");
+        fs::last_write_time(script, fs::last_write_time(script) - std::chrono::hours(100));
+        const FileIdentity before = identity(folder, "a.txt");
+
+        ASSERT_TRUE(confirmedRun(folder, {"a.txt", "same.txt"})) << hardLinked;
+        ASSERT_NE(fingerprint(folder.read("a.txt")), fingerprint(text));
+        EXPECT_EQ(toUndo(folder), 1u) << hardLinked;
+        EXPECT_EQ(undo(folder), std::vector<std::string>{}) << hardLinked;
+
+        const FileIdentity after = identity(folder, "a.txt");
+        EXPECT_EQ(fingerprint(folder.read("a.txt")), fingerprint(text)) << hardLinked;
+        EXPECT_TRUE(after.key == before.key) << hardLinked;
+        EXPECT_EQ(after.modified, before.modified) << hardLinked;
+        EXPECT_EQ(after.attributes, before.attributes) << hardLinked;
+        if (hardLinked) {
+            EXPECT_EQ(fingerprint(folder.read("b.txt")), fingerprint(text));
+        }
+        EXPECT_FALSE(fs::exists(folder.path() / kArea)) << hardLinked;
+        EXPECT_EQ(toUndo(folder), 0u) << hardLinked;
+    }
+}
+
+// A script changed after the run is left as it is and named; the others come back, and what
+// was kept for the changed one stays for a later look.
+TEST(LastRunUndoLeaves, EveryScriptChangedSince)
+{
+    struct Case
+    {
+        const char *change;
+        std::function<void(const fs::path &)> apply;
+    };
+    const std::vector<Case> cases{
+        {"edited, same size, time put back",
+         [](const fs::path &script) {
+             const auto time = fs::last_write_time(script);
+             writeFile(script, "<z>");
+             fs::last_write_time(script, time);
+         }},
+        {"appended",
+         [](const fs::path &script) { writeFile(script, ScriptFolder::readFile(script) + "!"); }},
+        {"replaced",
+         [](const fs::path &script) {
+             const fs::path other = script.parent_path() / "otro.tmp";
+             writeFile(other, ScriptFolder::readFile(script));
+             fs::rename(other, script);
+         }},
+#ifndef _WIN32
+        {"chmod-ed",
+         [](const fs::path &script) {
+             fs::permissions(script, fs::perms::others_read, fs::perm_options::remove);
+         }},
+#endif
+        {"deleted", [](const fs::path &script) { fs::remove(script); }},
+    };
+    for (const Case &c : cases) {
+        ScriptFolder folder;
+        const fs::path changed = folder.write("a.txt", "{a}");
+        folder.write("b.txt", "{b}");
+        ASSERT_TRUE(confirmedRun(folder, {"a.txt", "b.txt"}));
+        c.apply(changed);
+        const bool exists = fs::exists(changed);
+        const std::string left = exists ? folder.read("a.txt") : "";
+
+        EXPECT_EQ(undo(folder), std::vector<std::string>{"a.txt"}) << c.change;
+        EXPECT_EQ(fs::exists(changed), exists) << c.change;
+        if (exists) {
+            EXPECT_EQ(folder.read("a.txt"), left) << c.change;
+        }
+        EXPECT_EQ(folder.read("b.txt"), "{b}") << c.change;
+        EXPECT_EQ(toUndo(folder), 1u) << c.change;
+    }
+}
+
+// Keeping never makes a run fail: with too little room the original is not kept, the run goes
+// on, and it says so. Room means the script kept, the largest script seen, and a reserve of 1 %
+// of the disk (at most 64 MiB).
+TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
+{
+    constexpr std::uint64_t kDisk = std::uint64_t{100} << 20;
+    constexpr std::uint64_t kReserve = kDisk / 100;
+    struct Case
+    {
+        std::uint64_t free;
+        std::size_t kept;
+    };
+    // a.txt (1000 bytes) comes first, then b.txt (3000 bytes), each on its own.
+    for (const Case &c : {Case{1000 + 1000 + kReserve, 1}, Case{1000 + 1000 + kReserve - 1, 0},
+                          Case{3000 + 3000 + kReserve, 2}}) {
+        ScriptFolder folder;
+        folder.write("a.txt", "{a}" + std::string(997, 'x'));
+        folder.write("b.txt", "{b}" + std::string(2997, 'x'));
+        ReplacementHooks hooks;
+        hooks.diskSpace = [&c](const NativeFolder &) { return DiskSpace{c.free, kDisk}; };
+        RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
+        run.keepOriginals(folder.folder(), kForward);
+        run.rewrite(folder.folder(), "a.txt", kForward);
+        run.rewrite(folder.folder(), "b.txt", kForward);
+        run.finish();
+
+        EXPECT_EQ(run.originalsKept(), c.kept == 2) << c.free;
+        EXPECT_EQ(folder.read("a.txt").substr(0, 3), "<a>") << c.free;
+        EXPECT_EQ(folder.read("b.txt").substr(0, 3), "<b>") << c.free;
+        EXPECT_EQ(toUndo(folder), c.kept) << c.free;
+    }
+}
+
+// A record is believed only as it was written: names that are one entry of the folder, numbers
+// in order, nothing after its end.
+TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
+{
+    const std::string head = undorecord::header(kForward, FileKey{1, 2, 0});
+    const std::string entry = "k 1 r 1 3 0 a.txt\n";
+    EXPECT_TRUE(undorecord::parse(head + entry + "f 1 1 4 0 3 5 6\nfin\n"));
+    for (const std::string &hostile :
+         {std::string("k 1 r 1 3 0 ..\n"), std::string("k 1 r 1 3 0 .\n"),
+          std::string("k 1 r 1 3 0 a%2Fb\n"), std::string("k 1 r 1 3 0 ../b\n"),
+          std::string("k 1 r 1 3 0 a%5Cb\n"), std::string("k 1 r 1 3 0 a%00b\n"),
+          std::string("k 1 r 1 3 0 a%2\n"), std::string("k 2 r 1 3 0 a.txt\n"),
+          entry + "fin\n" + entry, entry + "f 2 1 4 0 3 5 6\n"})
+        EXPECT_FALSE(undorecord::parse(head + hostile)) << hostile;
+}
+
+#ifndef _WIN32
+
+namespace {
+
+constexpr uid_t kOtherUser = 40002;
+
+// Runs `work` in a child process and gives its exit status, or 1000 + the signal that ended it.
+int inChild(const std::function<int()> &work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int status = 99;
+        try {
+            status = work();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+} // namespace
+
+// An area that is not ours alone is never used, changed or followed: the run keeps nothing and
+// goes on, and undo refuses it (70), or a record that names outside the area (75).
+TEST(LastRunUndoHostileArea, IsNeitherUsedNorFollowed)
+{
+    struct Case
+    {
+        const char *area;
+        std::function<void(const fs::path &area, const fs::path &elsewhere)> plant;
+        int undoError;
+    };
+    const std::vector<Case> cases{
+        {"a link",
+         [](const fs::path &area, const fs::path &elsewhere) {
+             fs::create_directory_symlink(elsewhere, area);
+         },
+         70},
+        {"another owner's",
+         [](const fs::path &area, const fs::path &) {
+             fs::create_directory(area);
+             ::chmod(area.c_str(), 0700);
+             ASSERT_EQ(::chown(area.c_str(), kOtherUser, kOtherUser), 0);
+         },
+         70},
+        {"0755",
+         [](const fs::path &area, const fs::path &) {
+             fs::create_directory(area);
+             ::chmod(area.c_str(), 0755);
+         },
+         70},
+        {"naming ../",
+         [](const fs::path &area, const fs::path &) {
+             fs::create_directory(area);
+             ::chmod(area.c_str(), 0700);
+             const FileIdentity folder =
+                 nf::identityOf(nf::openFolder(area.parent_path().string()).file);
+             writeFile(area / undorecord::kManifestName,
+                       undorecord::header(kForward, folder.key) + "k 1 r 1 1 0 ..%2Ffuera.txt\n");
+             writeFile(area / "1", "{original}");
+         },
+         75},
+    };
+    for (const Case &c : cases) {
+        ScriptFolder folder;
+        ScriptFolder elsewhere;
+        folder.write("a.txt", "{a}");
+        const fs::path area = folder.path() / kArea;
+        c.plant(area, elsewhere.path());
+        const auto before = elsewhere.names();
+        const auto mode = fs::symlink_status(area).permissions();
+
+        EXPECT_EQ(errorOf([&] { undo(folder); }), c.undoError) << c.area;
+        EXPECT_EQ(folder.read("a.txt"), "{a}") << c.area;
+        if (c.undoError == 70) {
+            EXPECT_FALSE(confirmedRun(folder, {"a.txt"})) << c.area;
+            EXPECT_EQ(folder.read("a.txt"), "<a>") << c.area;
+        }
+        EXPECT_EQ(elsewhere.names(), before) << c.area;
+        EXPECT_EQ(fs::symlink_status(area).permissions(), mode) << c.area;
+    }
+}
+
+// Another user, who may write the scripts but not the folder nor root's area in it: the run
+// keeps nothing and goes on; undo sees an area it cannot open and refuses it.
+TEST(LastRunUndoHostileArea, AnotherUsersAreaRefusesAnUnprivilegedRun)
+{
+    ScriptFolder folder;
+    ::chmod(folder.folder().c_str(), 0755);
+    const fs::path script = folder.write("a.txt", "{a}");
+    ::chmod(script.c_str(), 0666);
+    fs::create_directory(folder.path() / kArea);
+    ::chmod((folder.path() / kArea).c_str(), 0700);
+    TemporaryFolder state;
+    ::chown(state.path().c_str(), kOtherUser, kOtherUser);
+
+    const int status = inChild([&] {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
+            ::setresuid(kOtherUser, kOtherUser, kOtherUser) != 0)
+            return 98;
+        ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+        if (confirmedRun(folder, {"a.txt"}))
+            return 1;
+        return errorOf([&] { undo(folder); });
+    });
+    EXPECT_EQ(status, 70);
+    EXPECT_EQ(folder.read("a.txt"), "<a>");
+}
+
+// Killed anywhere in a run, then undone: every script is its original again (the byte proof
+// stands in for the identities the run did not live to write). Killed anywhere in an undo,
+// then undone again: the same.
+TEST(LastRunUndoKilled, RunOrUndoKilledAtRandomThenUndoneGivesEveryOriginalBack)
+{
+    ScriptFolder folder;
+    std::vector<std::string> names;
+    std::vector<std::string> texts;
+    for (int i = 0; i < 12; ++i) {
+        names.push_back("s" + std::to_string(i) + ".txt");
+        texts.push_back(" {" + std::to_string(i) + "} " +
+                        tagged(std::size_t{1} << (10 + i % 8), '{', '}') + " ");
+        folder.write(names.back(), texts.back());
+    }
+    // Two names of one file: the copy-back path.
+    fs::create_hard_link(folder.path() / names[3], folder.path() / "enlace.txt");
+    std::mt19937 random(std::random_device{}());
+    const auto checkAllBack = [&](const char *what, int round) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            ASSERT_EQ(fingerprint(folder.read(names[i])), fingerprint(texts[i]))
+                << what << " round " << round << " " << names[i];
+    };
+
+    for (const bool killTheUndo : {false, true}) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (int round = 0; std::chrono::steady_clock::now() < deadline || round < 6; ++round) {
+            if (killTheUndo) {
+                ASSERT_TRUE(confirmedRun(folder, names));
+            }
+            const pid_t child = ::fork();
+            if (child == 0) {
+                try {
+                    if (killTheUndo)
+                        undo(folder);
+                    else
+                        confirmedRun(folder, names);
+                } catch (...) {
+                }
+                ::_exit(0);
+            }
+            ::usleep(std::uniform_int_distribution<useconds_t>(0, 40000)(random));
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+
+            finishInterruptedRewrites();
+            EXPECT_EQ(undo(folder), std::vector<std::string>{}) << killTheUndo << round;
+            checkAllBack(killTheUndo ? "undo killed" : "run killed", round);
+        }
+    }
+}
+
+#endif
