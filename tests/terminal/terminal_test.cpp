@@ -541,10 +541,66 @@ TEST_F(TerminalRun, AStopSignalEndsTheRunWholeAndSaysHowFarItCame)
             << outcome.err;
         for (std::size_t i = 0; i < stop.after.size(); ++i)
             EXPECT_TRUE(read(std::to_string(i + 1) + ".txt") == stop.after[i]) << i + 1;
-        EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), {}), 3);
+        // The scripts, and the area with the original the first run changed.
+        EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), {}), 4);
         EXPECT_TRUE(!fs::exists(m_state.path() / "dovezurad") ||
                     fs::is_empty(m_state.path() / "dovezurad"));
     }
+}
+
+// --deshacer: its question, its texts and its statuses, and the warning of a run that could not
+// keep its originals.
+TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
+{
+    const std::vector<std::string> change{"--cambiar", "{}", "--por", "<>", "--si", folder()};
+    const std::vector<std::string> undo{"--deshacer", "--si", folder()};
+    write("a.txt", "{a}");
+    write("b.txt", "{b}");
+
+    Outcome outcome = run(undo);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "No hay cambios que deshacer en esta carpeta.\n");
+
+    ASSERT_EQ(run(change).status, 0);
+    outcome = run({"--deshacer", folder()});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("añada --si"), std::string::npos) << outcome.err;
+    outcome = runOnTerminal({"--deshacer", folder()}, "n");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.out.find("Se restaurarán los 2 scripts modificados por la última ejecución "
+                               "en esta carpeta. ¿Desea continuar? [s/N]"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(read("a.txt"), "<a>");
+
+    outcome = runOnTerminal({"--deshacer", "--sí", folder()}, "");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.out.find("¡Etiquetas restauradas!"), std::string::npos) << outcome.out;
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "{a}{b}");
+
+    ASSERT_EQ(run(change).status, 0);
+    write("b.txt", "<b> editado");
+    outcome = run(undo);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.err, "Se restauraron 1 de 2 scripts; estos cambiaron después y no se "
+                           "tocaron:\nb.txt\n");
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "{a}<b> editado");
+
+    // An area that is not the runner's alone: the run goes on without it, and says so.
+    fs::remove_all(m_folder.path() / ".dovezurad.deshacer");
+    fs::create_directory_symlink(m_state.path(), m_folder.path() / ".dovezurad.deshacer");
+    outcome = run(change);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o "
+                           "sin permiso para guardar los originales).\n");
+    EXPECT_EQ(read("a.txt"), "<a>");
+    EXPECT_EQ(run(undo).status, 70);
+
+    EXPECT_EQ(run({"--deshacer", "--cambiar", "{}", "--por", "<>", folder()}).status, 2);
+    outcome = run({"--deshacer", "--si", folder() + "/no-existe"});
+    EXPECT_EQ(outcome.status, 76);
+    EXPECT_EQ(outcome.err, "76 No se encontró la ruta de acceso: no existe la carpeta " + folder() +
+                               "/no-existe\n");
 }
 
 } // namespace
