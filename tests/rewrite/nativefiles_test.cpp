@@ -112,4 +112,60 @@ TEST(NativeFiles, ARunsRecordIsTakenOnlyAfterItsRunEndsAndOnlyOnce)
     EXPECT_NE(token, nf::randomToken());
 }
 
+// Undo's area: ours alone, one user of it at a time; an original kept there by a second name
+// (no copy) or by a copy with its times, and given back under its name.
+TEST(NativeFiles, TheAreaKeepsAnOriginalAndGivesItBackUnderItsName)
+{
+    TemporaryFolder dir;
+    writeFile(dir.path() / "s.txt", kOld);
+    const NativeFolder folder = nf::openFolder(utf8(dir.path()));
+    std::optional<NativeFolder> area = nf::openArea(folder, ".area", true);
+    ASSERT_TRUE(area);
+    const FileIdentity made = nf::identityOf(area->file);
+    EXPECT_EQ(made.kind, FileIdentity::Kind::Folder);
+    EXPECT_TRUE(nf::ownedByRunner(made));
+    EXPECT_FALSE(made.openToOthers);
+#ifndef _WIN32
+    fs::create_directory_symlink(dir.path(), dir.path() / ".enlace");
+    EXPECT_FALSE(nf::openArea(folder, ".enlace", true)); // never followed
+#endif
+    NativeFile lock = nf::lockArea(*area, false);
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(nf::lockArea(*nf::openArea(folder, ".area", false), false));
+    lock.reset();
+    lock = nf::lockArea(*area, false);
+    EXPECT_TRUE(lock);
+
+    const FileIdentity original = *nf::identityAt(folder, "s.txt", false);
+    ASSERT_TRUE(nf::linkTo(folder, "s.txt", *area, "1"));
+    EXPECT_FALSE(nf::linkTo(folder, "s.txt", *area, "1")); // never over another name
+    EXPECT_TRUE(sameFile(*nf::identityAt(*area, "1", false), original));
+    replaceByRename(folder, "s.txt", kNew);
+    {
+        const NativeFile script = hold(folder, "s.txt");
+        ASSERT_TRUE(nf::copyTo(script, *area, "2"));
+        const NativeFile copy = nf::openNoLinks(*area, "2", false);
+        EXPECT_EQ(contents(copy), kNew);
+        EXPECT_EQ(nf::identityOf(copy).modified, nf::identityOf(script).modified);
+        EXPECT_FALSE(nf::copyTo(script, *area, "2"));
+    }
+
+    if (!nf::exchange(*area, "1", folder, "s.txt"))
+        nf::renameOver(*area, "1", folder, "s.txt");
+    const NativeFile back = nf::openNoLinks(folder, "s.txt", true);
+    EXPECT_TRUE(sameFile(nf::identityOf(back), original));
+    EXPECT_EQ(contents(back), kOld);
+    EXPECT_TRUE(nf::copyTimes(nf::openNoLinks(*area, "2", false), back));
+    EXPECT_EQ(nf::identityOf(back).modified, nf::identityAt(*area, "2", false)->modified);
+
+    nf::removeEmptyFolder(folder, ".area"); // not empty: stays
+    EXPECT_TRUE(fs::exists(dir.path() / ".area"));
+    nf::removeName(*area, "1");
+    nf::removeName(*area, "2");
+    area.reset();
+    lock.reset();
+    nf::removeEmptyFolder(folder, ".area");
+    EXPECT_FALSE(fs::exists(dir.path() / ".area"));
+}
+
 } // namespace
