@@ -2,6 +2,7 @@
 // The working folder is DOVEZURAD_BENCH_DIR, or the system's temporary folder.
 
 #include "cmdcambiar.h"
+#include "lastrunundo.h"
 #include "modificarscript.h"
 #include "scripttransform.h"
 
@@ -140,6 +141,61 @@ void rewriteManyScripts(benchmark::State &state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
 }
 
+std::vector<std::string> manyScripts(const fs::path &folder, std::size_t count)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < count; ++i) {
+        names.push_back("script" + std::to_string(i) + ".txt");
+        if (!fs::exists(folder / names.back()))
+            writeScript(folder / names.back(), 4096);
+    }
+    return names;
+}
+
+void runOver(const fs::path &folder, const std::vector<std::string> &names, const Cierres &cierres,
+             bool keep)
+{
+    RewriteRun run(RewriteRun::Flushes::Batched);
+    if (keep)
+        run.keepOriginals(folder.string(), cierres);
+    for (const std::string &name : names)
+        run.rewrite(folder.string(), name, cierres);
+    run.finish();
+}
+
+// A run over many scripts of 4 KiB as the button's, keeping their originals for undo (1) or
+// not (0): what keeping adds.
+void keepOriginals(benchmark::State &state)
+{
+    const auto count = static_cast<std::size_t>(state.range(0));
+    const bool keep = state.range(1) != 0;
+    const fs::path folder = benchFolder("many-" + std::to_string(count));
+    const std::vector<std::string> names = manyScripts(folder, count);
+    bool forward = true;
+    for (auto _ : state) {
+        runOver(folder, names, forward ? kForward : kBackward, keep);
+        forward = !forward;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
+}
+
+// Undo of a run over many scripts of 4 KiB, the run itself left out.
+void undoLastRun(benchmark::State &state)
+{
+    const auto count = static_cast<std::size_t>(state.range(0));
+    const fs::path folder = benchFolder("many-" + std::to_string(count));
+    const std::vector<std::string> names = manyScripts(folder, count);
+    for (auto _ : state) {
+        state.PauseTiming();
+        runOver(folder, names, kForward, true);
+        state.ResumeTiming();
+        LastRunUndo undo(folder.string());
+        if (undo.count() != count || !undo.restore().empty())
+            state.SkipWithError("not every script was restored");
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * count));
+}
+
 // The text transform alone, in memory, over 64 MiB fed in 1 MiB chunks as a script is read.
 // Arguments: the road (0 bytes, 1 UTF-16) and whether the delimiters are there to be replaced
 // (1) or the script is left as it is (0).
@@ -203,5 +259,12 @@ BENCHMARK(rewriteManyScripts)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
+
+BENCHMARK(keepOriginals)
+    ->ArgsProduct({{20000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK(undoLastRun)->Arg(20000)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 BENCHMARK_MAIN();
