@@ -27,7 +27,7 @@ bool cannotKeep(DWORD error)
            error == ERROR_TOO_MANY_LINKS || error == ERROR_DISK_FULL ||
            error == ERROR_HANDLE_DISK_FULL || error == ERROR_INVALID_FUNCTION ||
            error == ERROR_NOT_SUPPORTED || error == ERROR_SHARING_VIOLATION ||
-           error == ERROR_WRITE_PROTECT || error == ERROR_DISK_QUOTA_EXCEEDED;
+           error == ERROR_WRITE_PROTECT;
 }
 
 // Owner, then SYSTEM, full control; nobody else; inherited by what is made inside.

@@ -137,8 +137,11 @@ TEST(NativeFiles, TheAreaKeepsAnOriginalAndGivesItBackUnderItsName)
     EXPECT_TRUE(lock);
 
     const FileIdentity original = *nf::identityAt(folder, "s.txt", false);
-    ASSERT_TRUE(nf::linkTo(folder, "s.txt", *area, "1"));
-    EXPECT_FALSE(nf::linkTo(folder, "s.txt", *area, "1")); // never over another name
+    {
+        const NativeFile held = hold(folder, "s.txt"); // as a run holds it
+        ASSERT_TRUE(nf::linkTo(folder, "s.txt", *area, "1"));
+        EXPECT_FALSE(nf::linkTo(folder, "s.txt", *area, "1")); // never over another name
+    }
     EXPECT_TRUE(sameFile(*nf::identityAt(*area, "1", false), original));
     replaceByRename(folder, "s.txt", kNew);
     {
