@@ -58,16 +58,6 @@ FileIdentity identity(const ScriptFolder &folder, const std::string &name)
     return nf::identityAt(nf::openFolder(folder.folder()), name, false).value();
 }
 
-int errorOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const FileError &error) {
-        return error.number();
-    }
-    return 0;
-}
-
 } // namespace
 
 // The rename path gives the name a new file and the copy-back writes over the old one: undo
@@ -209,6 +199,16 @@ TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
 namespace {
 
 constexpr uid_t kOtherUser = 40002;
+
+int errorOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const FileError &error) {
+        return error.number();
+    }
+    return 0;
+}
 
 // Runs `work` in a child process and gives its exit status, or 1000 + the signal that ended it.
 int inChild(const std::function<int()> &work)
