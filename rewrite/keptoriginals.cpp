@@ -102,8 +102,6 @@ std::optional<std::size_t> KeptOriginals::startEntry(bool byLink, const std::str
     // Named before it is kept, with no flush of its own: the file system keeps the order of the
     // names it makes in practice, and an entry whose original is missing is passed over.
     append(ur::entryLine(entry), false);
-    // Listed now: whatever a killed run left by that name goes.
-    nf::removeName(*m_area, ur::keptName(entry.index));
     return entry.index;
 }
 
@@ -116,7 +114,8 @@ std::optional<std::size_t> KeptOriginals::keepByLink(const NativeFolder &folder,
         if (ready(folderKey, original.size)) {
             const std::optional<std::size_t> index = startEntry(true, name, original);
             const std::string kept = ur::keptName(*index);
-            if (nf::linkTo(folder, name, *m_area, kept)) {
+            if (nf::linkTo(folder, name, *m_area, kept) ||
+                (clearName(kept) && nf::linkTo(folder, name, *m_area, kept))) {
                 const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
                 if (made && made->key == original.key)
                     return index;
@@ -138,7 +137,8 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
         if (ready(folderKey, original.size)) {
             const std::optional<std::size_t> index = startEntry(false, name, original);
             const std::string kept = ur::keptName(*index);
-            if (nf::copyTo(held, *m_area, kept)) {
+            if (nf::copyTo(held, *m_area, kept) ||
+                (clearName(kept) && nf::copyTo(held, *m_area, kept))) {
                 const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
                 if (made && made->size == original.size)
                     return index;
@@ -149,6 +149,15 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
     }
     m_allKept = false;
     return std::nullopt;
+}
+
+bool KeptOriginals::clearName(const std::string &kept)
+{
+    // Listed now: whatever a killed run left by that name goes.
+    if (!nf::identityAt(*m_area, kept, false))
+        return false;
+    nf::removeName(*m_area, kept);
+    return true;
 }
 
 void KeptOriginals::forget(std::size_t index) noexcept

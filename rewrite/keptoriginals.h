@@ -52,6 +52,7 @@ private:
     std::optional<std::size_t> startEntry(bool byLink, const std::string &name,
                                           const FileIdentity &original);
     void append(const std::string &text, bool flush);
+    bool clearName(const std::string &kept);
 
     std::string m_folderPath;
     Cierres m_cierres;

@@ -38,11 +38,12 @@ bool sameBytes(const NativeFile &a, const NativeFile &b)
     }
 }
 
-// The same file, as large and as last written: what a rename leaves of an identity (it may
-// change the change time).
+// The same file, as large, as last written, with the same owner and permissions: what a rename
+// leaves of an identity (it may change the change time).
 bool sameContent(const FileIdentity &now, const FileIdentity &then)
 {
-    return sameFile(now, then) && now.size == then.size && now.modified == then.modified;
+    return sameFile(now, then) && now.size == then.size && now.modified == then.modified &&
+           now.attributes == then.attributes && now.owner == then.owner;
 }
 
 } // namespace
@@ -82,16 +83,16 @@ LastRunUndo::LastRunUndo(const std::string &folder)
         // Not kept, or already taken back and removed.
         if (!kept || kept->kind != FileIdentity::Kind::Regular)
             continue;
-        if (isDone(entry))
+        std::optional<FileIdentity> script = nf::identityAt(m_folder, entry.name, false);
+        if (isDone(entry, script))
             m_done.push_back(&entry);
         else
-            m_pending.push_back(&entry);
+            m_pending.push_back({&entry, std::move(script), *kept});
     }
 }
 
-bool LastRunUndo::isDone(const UndoEntry &entry) const
+bool LastRunUndo::isDone(const UndoEntry &entry, const std::optional<FileIdentity> &now) const
 {
-    const std::optional<FileIdentity> now = nf::identityAt(m_folder, entry.name, false);
     if (!now || now->kind != FileIdentity::Kind::Regular)
         return false;
     if (entry.byLink)
@@ -139,11 +140,14 @@ bool LastRunUndo::isRunOutput(const UndoEntry &entry, const FileIdentity &now) c
 std::vector<std::string> LastRunUndo::restore()
 {
     std::vector<std::string> changed;
-    for (const UndoEntry *entry : m_pending) {
-        const std::optional<FileIdentity> now = nf::identityAt(m_folder, entry->name, false);
-        const bool restored =
-            now && now->kind == FileIdentity::Kind::Regular && isRunOutput(*entry, *now) &&
-            (entry->byLink ? restoreLink(*entry, *now) : restoreCopy(*entry, *now));
+    for (const Pending &pending : m_pending) {
+        // As found before the question: a change made since shows in what is swapped out, or
+        // in the copy-back's own checks.
+        const UndoEntry *entry = pending.entry;
+        const std::optional<FileIdentity> &now = pending.script;
+        const bool restored = now && now->kind == FileIdentity::Kind::Regular &&
+                              isRunOutput(*entry, *now) &&
+                              (entry->byLink ? restoreLink(pending) : restoreCopy(*entry, *now));
         if (restored)
             m_done.push_back(entry);
         else
@@ -154,11 +158,12 @@ std::vector<std::string> LastRunUndo::restore()
     return changed;
 }
 
-bool LastRunUndo::restoreLink(const UndoEntry &entry, const FileIdentity &now)
+bool LastRunUndo::restoreLink(const Pending &pending)
 {
+    const UndoEntry &entry = *pending.entry;
+    const FileIdentity &now = *pending.script;
     const std::string kept = ur::keptName(entry.index);
-    const std::optional<FileIdentity> original = nf::identityAt(*m_area, kept, false);
-    if (!original || original->key != entry.original)
+    if (pending.kept.key != entry.original)
         return false; // not what the run kept
     if (!nf::exchange(*m_area, kept, m_folder, entry.name)) {
         // No swap on this file system: a last look, then the original goes back over the name.

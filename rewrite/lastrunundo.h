@@ -32,9 +32,17 @@ public:
     std::vector<std::string> restore();
 
 private:
-    bool isDone(const UndoEntry &entry) const;
+    // An entry still to take back, with the script and the original as they were found.
+    struct Pending
+    {
+        const UndoEntry *entry = nullptr;
+        std::optional<FileIdentity> script;
+        FileIdentity kept;
+    };
+
+    bool isDone(const UndoEntry &entry, const std::optional<FileIdentity> &now) const;
     bool isRunOutput(const UndoEntry &entry, const FileIdentity &now) const;
-    bool restoreLink(const UndoEntry &entry, const FileIdentity &now);
+    bool restoreLink(const Pending &pending);
     bool restoreCopy(const UndoEntry &entry, const FileIdentity &now);
     void cleanUp(bool everything);
 
@@ -43,7 +51,7 @@ private:
     std::optional<NativeFolder> m_area;
     NativeFile m_lock;
     UndoManifest m_manifest;
-    std::vector<const UndoEntry *> m_pending;
+    std::vector<Pending> m_pending;
     std::vector<const UndoEntry *> m_done;
     bool m_hasRecord = false; // this folder's own
 };

@@ -78,8 +78,11 @@ scripts_like_users() {
     head -c 3000000 /dev/zero | tr '\0' '{' >"$folder/grande.txt"
 }
 
-# Names and bytes of every file under a folder.
-contents() { [[ ! -d $1 ]] || (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+# Names and bytes of every file under a folder; undo's record names each system's own file ids.
+contents() {
+    [[ ! -d $1 ]] || (cd "$1" && find . -type f ! -path ./.dovezurad.deshacer/MANIFIESTO -print0 |
+        sort -z | xargs -0 sha256sum)
+}
 
 # Runs one command line on a Linux copy and a Windows copy of the same folder and compares the
 # status, the messages (without Windows' CR) and every file's name and bytes afterwards.
@@ -129,6 +132,9 @@ gone() { rmdir "$1"; }
 
 check "a folder of scripts" same_as_linux scripts scripts_like_users --cambiar '{}' --por '<>' --si
 check "a read-only script" same_as_linux read-only one_read_only --cambiar '{}' --por '[]' --si
+# Undo of those runs, in the folders they left.
+check "undo of a folder of scripts" same_as_linux scripts nothing --deshacer --si
+check "undo of a run stopped by a read-only script" same_as_linux read-only nothing --deshacer --si
 check "a folder that is not there" same_as_linux missing gone --cambiar '{}' --por '<>' --si
 check "no confirmation without a terminal" same_as_linux unconfirmed scripts_like_users \
     --cambiar '{}' --por '<>'
