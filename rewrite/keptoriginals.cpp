@@ -58,27 +58,26 @@ bool KeptOriginals::open()
     m_lock = nf::lockArea(*m_area, false);
     if (!m_lock)
         return false;
-    removeLastRecord();
+    takeOverLastRecord();
     m_manifest = nf::createExclusive(*m_area, ur::kManifestName);
     if (!m_manifest)
         return false;
     // The record is whole and lasting before the first script loses its old file.
-    append(ur::header(m_cierres, m_folderKey), true);
+    append(ur::header(m_cierres, m_folderKey, m_previous), true);
     nf::flushFolder(*m_area);
     return true;
 }
 
-void KeptOriginals::removeLastRecord()
+void KeptOriginals::takeOverLastRecord()
 {
     const NativeFile last = nf::openNoLinks(*m_area, ur::kManifestName, false);
     if (!last)
         return;
     std::string text(static_cast<std::size_t>(nf::identityOf(last).size), '\0');
     text.resize(nf::readAt(last, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
-    // Only the names the record lists go; an unreadable record goes alone.
+    // Its names become the new record's to remove; an unreadable record goes alone.
     if (const std::optional<UndoManifest> manifest = ur::parse(text))
-        for (const UndoEntry &entry : manifest->entries)
-            nf::removeName(*m_area, ur::keptName(entry.index));
+        m_previous = std::max(manifest->previous, manifest->entries.size());
     nf::removeName(*m_area, ur::kManifestName);
 }
 
@@ -186,8 +185,11 @@ void KeptOriginals::finish() noexcept
         for (const auto &[index, output] : m_outputs)
             text += ur::outputLine(index, output);
         append(text + ur::endLine(), true);
+        for (std::size_t index = m_entries + 1; index <= m_previous; ++index)
+            nf::removeName(*m_area, ur::keptName(index));
     } catch (const FileError &) {
-        // Undo then proves each script is the run's output by its bytes.
+        // Undo then proves each script is the run's output by its bytes, and removes what the
+        // record before left.
     }
     m_manifest.reset();
     m_lock.reset(); // an undo may come now

@@ -48,7 +48,7 @@ public:
 private:
     bool ready(const FileKey &folderKey, std::uint64_t size);
     bool open();
-    void removeLastRecord();
+    void takeOverLastRecord();
     std::optional<std::size_t> startEntry(bool byLink, const std::string &name,
                                           const FileIdentity &original);
     void append(const std::string &text, bool flush);
@@ -68,5 +68,6 @@ private:
     NativeFile m_manifest;
     std::uint64_t m_manifestSize = 0;
     std::size_t m_entries = 0;
+    std::size_t m_previous = 0; // the names of the record before, 1..m_previous
     std::vector<std::pair<std::size_t, FileIdentity>> m_outputs;
 };

@@ -229,6 +229,8 @@ void LastRunUndo::cleanUp(bool everything)
     m_done.clear();
     if (!everything)
         return;
+    for (std::size_t index = m_manifest.entries.size() + 1; index <= m_manifest.previous; ++index)
+        nf::removeName(*m_area, ur::keptName(index));
     nf::removeName(*m_area, ur::kManifestName);
     nf::flushFolder(*m_area);
     // Windows removes no folder that is open, nor one with the lock's file still in it.

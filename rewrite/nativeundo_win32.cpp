@@ -104,7 +104,12 @@ bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolde
 bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &toName)
 {
     // Through the held file: another open of the script would not be shared with it.
-    NativeFile copy = createExclusive(to, toName, false);
+    NativeFile copy;
+    try {
+        copy = createExclusive(to, toName, false);
+    } catch (const FileError &) {
+        return false; // the name is taken
+    }
     if (!copy)
         return false;
     try {

@@ -83,12 +83,12 @@ bool key(const std::vector<std::string_view> &line, std::size_t at, FileKey &key
 
 namespace undorecord {
 
-std::string header(const Cierres &cierres, const FileKey &folder)
+std::string header(const Cierres &cierres, const FileKey &folder, std::size_t previous)
 {
     return std::string(kVersion) + "\ncierres " +
            encoded(cierres.CierreIz + cierres.CierreDer + cierres.NewCierreIz +
                    cierres.NewCierreDer) +
-           "\ncarpeta " + keyText(folder) + '\n';
+           "\ncarpeta " + keyText(folder) + "\nanteriores " + std::to_string(previous) + '\n';
 }
 
 std::string entryLine(const UndoEntry &entry)
@@ -119,7 +119,7 @@ std::optional<UndoManifest> parse(std::string_view text)
         lines.push_back(text.substr(begin, end - begin));
         begin = end + 1;
     }
-    if (lines.size() < 3 || lines[0] != kVersion)
+    if (lines.size() < 4 || lines[0] != kVersion)
         return std::nullopt;
     UndoManifest manifest;
     const std::vector<std::string_view> delimiters = words(lines[1]);
@@ -132,8 +132,12 @@ std::optional<UndoManifest> parse(std::string_view text)
     const std::vector<std::string_view> folder = words(lines[2]);
     if (folder.size() != 4 || folder[0] != "carpeta" || !key(folder, 1, manifest.folder))
         return std::nullopt;
+    const std::vector<std::string_view> previous = words(lines[3]);
+    if (previous.size() != 2 || previous[0] != "anteriores" ||
+        !number(previous[1], manifest.previous))
+        return std::nullopt;
 
-    for (std::size_t i = 3; i < lines.size(); ++i) {
+    for (std::size_t i = 4; i < lines.size(); ++i) {
         if (manifest.finished)
             return std::nullopt; // nothing after the end
         const std::vector<std::string_view> line = words(lines[i]);

@@ -13,7 +13,11 @@
 // manifest, and one kept original a script, named by its entry's number. The manifest is text, a
 // line each: a version line, the delimiters and the folder; an entry before each original is
 // kept; at the end of the run each output's identity, and "fin". Names are percent-encoded and
-// must be one entry of the folder; anything else makes the whole manifest unreadable.
+// must be one entry of the folder; anything else makes the whole manifest unreadable. A run
+// takes over the names of the record before it ("anteriores"): each goes when the new entry of
+// its number needs the name, the rest when the run ends, so that the files a run frees are
+// freed one by one as its new ones are made (many freed at once make a file system such as
+// ext4 look long for room for each new file).
 struct UndoEntry
 {
     std::size_t index = 0; // the kept original's name in the area
@@ -28,6 +32,7 @@ struct UndoManifest
 {
     Cierres cierres;
     FileKey folder;
+    std::size_t previous = 0; // names 1..previous may be the record before's, still to go
     std::vector<UndoEntry> entries;
     bool finished = false;
 };
@@ -37,7 +42,7 @@ namespace undorecord {
 inline constexpr const char *kAreaName = ".dovezurad.deshacer";
 inline constexpr const char *kManifestName = "MANIFIESTO";
 
-std::string header(const Cierres &cierres, const FileKey &folder);
+std::string header(const Cierres &cierres, const FileKey &folder, std::size_t previous);
 std::string entryLine(const UndoEntry &entry);
 std::string outputLine(std::size_t index, const FileIdentity &output);
 std::string endLine();

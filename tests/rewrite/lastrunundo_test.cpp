@@ -182,7 +182,7 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
 // in order, nothing after its end.
 TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
 {
-    const std::string head = undorecord::header(kForward, FileKey{1, 2, 0});
+    const std::string head = undorecord::header(kForward, FileKey{1, 2, 0}, 0);
     const std::string entry = "k 1 r 1 3 0 a.txt\n";
     EXPECT_TRUE(undorecord::parse(head + entry + "f 1 1 4 0 3 5 6\nfin\n"));
     for (const std::string &hostile :
@@ -265,7 +265,8 @@ TEST(LastRunUndoHostileArea, IsNeitherUsedNorFollowed)
              const FileIdentity folder =
                  nf::identityOf(nf::openFolder(area.parent_path().string()).file);
              writeFile(area / undorecord::kManifestName,
-                       undorecord::header(kForward, folder.key) + "k 1 r 1 1 0 ..%2Ffuera.txt\n");
+                       undorecord::header(kForward, folder.key, 0) +
+                           "k 1 r 1 1 0 ..%2Ffuera.txt\n");
              writeFile(area / "1", "{original}");
          },
          75},
