@@ -39,7 +39,8 @@ bool copyBytes(int from, int to, std::uint64_t size)
     off_t out = 0;
     while (static_cast<std::uint64_t>(in) < size) {
         const ssize_t n =
-            ::copy_file_range(from, &in, to, &out, static_cast<std::size_t>(size - in), 0);
+            ::copy_file_range(from, &in, to, &out,
+                              static_cast<std::size_t>(size - static_cast<std::uint64_t>(in)), 0);
         if (n > 0)
             continue;
         if (n == 0)
