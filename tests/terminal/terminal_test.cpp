@@ -592,7 +592,7 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     outcome = run(change);
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o "
-                           "sin permiso para guardar los originales).\n");
+                           "sin permiso para guardar los originales).\n1 de 2 scripts cambiados\n");
     EXPECT_EQ(read("a.txt"), "<a>");
     EXPECT_EQ(run(undo).status, 70);
 
