@@ -20,6 +20,8 @@ BackgroundCloser::~BackgroundCloser()
 
 void BackgroundCloser::close(NativeFile file)
 {
+    if (!file)
+        return;
     // Past that many waiting, the caller closes its own: the limit of open files is near.
     {
         const std::lock_guard lock(m_mutex);

@@ -17,8 +17,10 @@ constexpr std::uint64_t kReserveShare = 100;
 
 } // namespace
 
-KeptOriginals::KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space)
-    : m_folderPath(std::move(folder)), m_cierres(std::move(cierres)), m_space(std::move(space))
+KeptOriginals::KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space,
+                             Release release)
+    : m_folderPath(std::move(folder)), m_cierres(std::move(cierres)), m_space(std::move(space)),
+      m_release(std::move(release))
 {
     if (!m_space)
         m_space = nf::diskSpace;
@@ -155,8 +157,15 @@ bool KeptOriginals::clearName(const std::string &kept)
     // Listed now: whatever a killed run left by that name goes.
     if (!nf::identityAt(*m_area, kept, false))
         return false;
-    nf::removeName(*m_area, kept);
+    remove(kept);
     return true;
+}
+
+void KeptOriginals::remove(const std::string &kept)
+{
+    NativeFile file = nf::detachName(*m_area, kept);
+    if (file && m_release)
+        m_release(std::move(file));
 }
 
 void KeptOriginals::forget(std::size_t index) noexcept
@@ -186,7 +195,7 @@ void KeptOriginals::finish() noexcept
             text += ur::outputLine(index, output);
         append(text + ur::endLine(), true);
         for (std::size_t index = m_entries + 1; index <= m_previous; ++index)
-            nf::removeName(*m_area, ur::keptName(index));
+            remove(ur::keptName(index));
     } catch (const FileError &) {
         // Undo then proves each script is the run's output by its bytes, and removes what the
         // record before left.

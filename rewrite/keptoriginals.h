@@ -20,9 +20,12 @@ class KeptOriginals
 {
 public:
     using SpaceOnDisk = std::function<DiskSpace(const NativeFolder &)>;
+    // Takes the last run's originals as their names are removed: closing them frees their blocks,
+    // which the run need not wait for.
+    using Release = std::function<void(NativeFile)>;
 
     // Nothing is touched before the first original is kept.
-    KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space);
+    KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space, Release release = {});
     KeptOriginals(const KeptOriginals &) = delete;
     KeptOriginals &operator=(const KeptOriginals &) = delete;
     ~KeptOriginals() = default;
@@ -53,10 +56,12 @@ private:
                                           const FileIdentity &original);
     void append(const std::string &text, bool flush);
     bool clearName(const std::string &kept);
+    void remove(const std::string &kept);
 
     std::string m_folderPath;
     Cierres m_cierres;
     SpaceOnDisk m_space;
+    Release m_release;
     bool m_opened = false;
     bool m_finished = false;
     bool m_allKept = true;

@@ -4,6 +4,7 @@
 #include "replacementrun.h"
 #include "scripttransform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -13,6 +14,8 @@ namespace ur = undorecord;
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
+constexpr std::size_t kClosingThreads = 4;
+constexpr std::size_t kMostWaitingCloses = 256;
 
 std::string contentsOf(const NativeFile &file)
 {
@@ -224,8 +227,10 @@ void LastRunUndo::cleanUp(bool everything)
     if (!m_hasRecord)
         return;
     // Only names the record lists; the area goes only when nothing else is in it.
+    if (!m_closer)
+        m_closer.emplace(kClosingThreads, std::min(kMostWaitingCloses, nf::openFileRoom() / 2));
     for (const UndoEntry *entry : m_done)
-        nf::removeName(*m_area, ur::keptName(entry->index));
+        m_closer->close(nf::detachName(*m_area, ur::keptName(entry->index)));
     m_done.clear();
     if (!everything)
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backgroundcloser.h"
 #include "nativefiles.h"
 #include "undorecord.h"
 
@@ -54,4 +55,6 @@ private:
     std::vector<Pending> m_pending;
     std::vector<const UndoEntry *> m_done;
     bool m_hasRecord = false; // this folder's own
+    // The run's outputs, swapped out, are freed here: on some disks each waits for the device.
+    std::optional<BackgroundCloser> m_closer;
 };

@@ -227,6 +227,10 @@ void waitWritten(const NativeFile &file);
 bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName,
              NativeFile &heldScript, const std::string &scriptName, const std::string &backupName);
 void removeName(const NativeFolder &folder, const std::string &name); // no error when missing
+// removeName(), handing back the file still open where the system allows it (POSIX): the last
+// close frees the blocks, which on some disks waits for the device, and may then be made on
+// another thread. Invalid where it does not (Windows) or the name was missing.
+NativeFile detachName(const NativeFolder &folder, const std::string &name);
 // 58 when `to` exists: never over another file.
 void renameNoReplace(const NativeFolder &folder, const std::string &from, const std::string &to);
 

@@ -342,6 +342,14 @@ void removeName(const NativeFolder &folder, const std::string &name)
         fail(errno);
 }
 
+NativeFile detachName(const NativeFolder &folder, const std::string &name)
+{
+    // A path handle holds the file as well as any, and opening one touches nothing of it.
+    NativeFile file = adopt(::openat(fd(folder), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    removeName(folder, name);
+    return file;
+}
+
 void renameNoReplace(const NativeFolder &folder, const std::string &from, const std::string &to)
 {
     if (::renameat2(fd(folder), from.c_str(), fd(folder), to.c_str(), RENAME_NOREPLACE) == 0)

@@ -327,6 +327,13 @@ void removeName(const NativeFolder &folder, const std::string &name)
         failLast();
 }
 
+NativeFile detachName(const NativeFolder &folder, const std::string &name)
+{
+    // A handle kept open would leave the name taken until it is closed.
+    removeName(folder, name);
+    return {};
+}
+
 void renameNoReplace(const NativeFolder &folder, const std::string &from, const std::string &to)
 {
     check(MoveFileExW(entryPath(folder.path, from).c_str(), entryPath(folder.path, to).c_str(), 0));

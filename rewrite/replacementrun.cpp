@@ -146,7 +146,11 @@ void ReplacementRun::finish()
 
 void ReplacementRun::keepOriginals(const std::string &folder, const Cierres &cierres)
 {
-    m_kept = std::make_unique<KeptOriginals>(folder, cierres, m_hooks.diskSpace);
+    KeptOriginals::Release release;
+    if (m_closer)
+        release = [this](NativeFile file) { m_closer->close(std::move(file)); };
+    m_kept =
+        std::make_unique<KeptOriginals>(folder, cierres, m_hooks.diskSpace, std::move(release));
 }
 
 void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &scripts)

@@ -164,7 +164,13 @@ TEST(NativeFiles, TheAreaKeepsAnOriginalAndGivesItBackUnderItsName)
     nf::removeEmptyFolder(folder, ".area"); // not empty: stays
     EXPECT_TRUE(fs::exists(dir.path() / ".area"));
     nf::removeName(*area, "1");
-    nf::removeName(*area, "2");
+    const FileIdentity copy = *nf::identityAt(*area, "2", false);
+    const NativeFile detached = nf::detachName(*area, "2"); // the name goes at once
+    EXPECT_FALSE(nf::identityAt(*area, "2", false));
+#ifndef _WIN32
+    ASSERT_TRUE(detached); // its blocks are freed when that closes
+    EXPECT_TRUE(sameFile(nf::identityOf(detached), copy));
+#endif
     area.reset();
     lock.reset();
     nf::removeEmptyFolder(folder, ".area");
