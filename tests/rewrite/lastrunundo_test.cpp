@@ -6,6 +6,8 @@
 #include "undorecord.h"
 
 #ifndef _WIN32
+#include "childprocess.h"
+
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -208,23 +210,6 @@ int errorOf(const std::function<void()> &call)
         return error.number();
     }
     return 0;
-}
-
-// Runs `work` in a child process and gives its exit status, or 1000 + the signal that ended it.
-int inChild(const std::function<int()> &work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int status = 99;
-        try {
-            status = work();
-        } catch (...) {
-        }
-        ::_exit(status);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The replacement protocol under what real machines do to it: other users, ACLs, kills, limits,
 // full disks, other programs writing at the same time, and power cuts (the order of flushes).
 
+#include "childprocess.h"
 #include "fileerror.h"
 #include "modificarscript.h"
 #include "recovery.h"
@@ -56,23 +57,6 @@ int errorOf(const std::function<void()> &work)
         return error.number();
     }
     return 0;
-}
-
-// Runs `work` in a child process and gives its exit status, or 1000 + the signal that ended it.
-int inChild(const std::function<int()> &work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        int status = 99;
-        try {
-            status = work();
-        } catch (...) {
-        }
-        ::_exit(status);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
 // Runs `work` as another, unprivileged user with its own state folder.
