@@ -21,6 +21,23 @@ using namespace posixfiles;
 
 namespace {
 
+// Opens each folder of `path` in turn from `folder`, with `flags`. Invalid, with errno set, where
+// one cannot be opened.
+NativeFile walkFolders(NativeFile folder, const std::string &path, int flags)
+{
+    std::size_t begin = 0;
+    while (folder && begin < path.size()) {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(begin, end - begin);
+        begin = end + 1;
+        if (!part.empty() && part != ".")
+            folder = adopt(::openat(fd(folder), part.c_str(), flags));
+    }
+    return folder;
+}
+
 // A folder; a path longer than the system's limit is walked one folder at a time. Invalid, with
 // errno set, when it cannot be opened.
 NativeFile tryOpenFolder(const std::string &path)
@@ -29,18 +46,7 @@ NativeFile tryOpenFolder(const std::string &path)
     NativeFile folder = adopt(::open(path.c_str(), kFlags));
     if (folder || errno != ENAMETOOLONG)
         return folder;
-    folder = adopt(::open(path.front() == '/' ? "/" : ".", kFlags));
-    std::size_t begin = 0;
-    while (folder && begin < path.size()) {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(begin, end - begin);
-        begin = end + 1;
-        if (!part.empty())
-            folder = adopt(::openat(fd(folder), part.c_str(), kFlags));
-    }
-    return folder;
+    return walkFolders(adopt(::open(path.front() == '/' ? "/" : ".", kFlags)), path, kFlags);
 }
 
 // A folder by its absolute path, one folder at a time, following no link on the way (ELOOP or
@@ -52,18 +58,7 @@ NativeFile openFolderWithoutLinks(const std::string &path)
         errno = ENOENT;
         return {};
     }
-    NativeFile folder = adopt(::open("/", kFlags));
-    std::size_t begin = 1;
-    while (folder && begin < path.size()) {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(begin, end - begin);
-        begin = end + 1;
-        if (!part.empty() && part != ".")
-            folder = adopt(::openat(fd(folder), part.c_str(), kFlags));
-    }
-    return folder;
+    return walkFolders(adopt(::open("/", kFlags)), path, kFlags);
 }
 
 // The path of an open file or folder as the system tells it, without links.
