@@ -4,6 +4,7 @@
 
 #include "fileerror.h"
 #include "posixfiles.h"
+#include "recordbytes.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -206,13 +207,7 @@ std::string randomToken()
         }
         got += static_cast<std::size_t>(n);
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (const unsigned char byte : bytes) {
-        token += kHex[byte >> 4];
-        token += kHex[byte & 0xf];
-    }
-    return token;
+    return recordbytes::hexDigits(bytes.data(), bytes.size());
 }
 
 std::size_t openFileRoom()

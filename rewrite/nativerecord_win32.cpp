@@ -3,6 +3,7 @@
 #include "nativefiles.h"
 
 #include "fileerror.h"
+#include "recordbytes.h"
 #include "win32files.h"
 #include "win32names.h"
 
@@ -84,13 +85,7 @@ std::string randomToken()
         BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     if (status < 0)
         throw FileError::accessError();
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string token;
-    for (const unsigned char byte : bytes) {
-        token += kHex[byte >> 4];
-        token += kHex[byte & 0xf];
-    }
-    return token;
+    return recordbytes::hexDigits(bytes, sizeof bytes);
 }
 
 std::size_t openFileRoom()

@@ -2,6 +2,7 @@
 
 // Numbers and texts as a run's record and its recovery files hold them, and a reader that never
 // reads past what it is given.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,6 +14,18 @@ namespace recordbytes {
 template <typename Number> inline void put(std::string &out, Number value)
 {
     out.append(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+// Two lowercase hexadecimal digits a byte, as tokens stand in names.
+inline std::string hexDigits(const unsigned char *bytes, std::size_t size)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0xf];
+    }
+    return text;
 }
 
 inline void putText(std::string &out, std::string_view text)
