@@ -15,6 +15,10 @@
 class BackgroundCloser
 {
 public:
+    // Enough threads to overlap the device's waits; enough files waiting to keep them busy.
+    static constexpr std::size_t kThreads = 4;
+    static constexpr std::size_t kMostWaiting = 256;
+
     // At most `mostWaiting` files wait; past that the caller closes its own.
     BackgroundCloser(std::size_t threads, std::size_t mostWaiting);
     BackgroundCloser(const BackgroundCloser &) = delete;

@@ -14,8 +14,6 @@ namespace ur = undorecord;
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
-constexpr std::size_t kClosingThreads = 4;
-constexpr std::size_t kMostWaitingCloses = 256;
 
 std::string contentsOf(const NativeFile &file)
 {
@@ -228,7 +226,8 @@ void LastRunUndo::cleanUp(bool everything)
         return;
     // Only names the record lists; the area goes only when nothing else is in it.
     if (!m_closer)
-        m_closer.emplace(kClosingThreads, std::min(kMostWaitingCloses, nf::openFileRoom() / 2));
+        m_closer.emplace(BackgroundCloser::kThreads,
+                         std::min(BackgroundCloser::kMostWaiting, nf::openFileRoom() / 2));
     for (const UndoEntry *entry : m_done)
         m_closer->close(nf::detachName(*m_area, ur::keptName(entry->index)));
     m_done.clear();

@@ -15,8 +15,6 @@ namespace {
 // what the recovery at its start opens.
 constexpr std::uint64_t kReservedFiles = 16;
 constexpr std::size_t kFilesPerPendingScript = 3; // the script, its folder and its new file
-constexpr std::size_t kMostWaitingCloses = 256;
-constexpr std::size_t kClosingThreads = 4;
 
 } // namespace
 
@@ -32,7 +30,7 @@ DescriptorBudget descriptorBudget(std::uint64_t room, std::size_t batch)
                                    ? free - budget.batch * kFilesPerPendingScript
                                    : 0;
     budget.waitingCloses =
-        static_cast<std::size_t>(std::min<std::uint64_t>(left, kMostWaitingCloses));
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, BackgroundCloser::kMostWaiting));
     return budget;
 }
 
@@ -47,7 +45,8 @@ ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
         nf::openFileRoom(), std::clamp<std::size_t>(batchSize, 1, RunRecord::kLinkSlot));
     m_batchSize = budget.batch;
     if (m_batchSize > 1)
-        m_closer = std::make_unique<BackgroundCloser>(kClosingThreads, budget.waitingCloses);
+        m_closer =
+            std::make_unique<BackgroundCloser>(BackgroundCloser::kThreads, budget.waitingCloses);
 }
 
 ReplacementRun::ReplacementRun(ReadOnly) : m_readOnly(true) {}
