@@ -1,3 +1,4 @@
+#include "errorof.h"
 #include "fileerror.h"
 #include "lastrunundo.h"
 #include "modificarscript.h"
@@ -201,16 +202,6 @@ TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
 namespace {
 
 constexpr uid_t kOtherUser = 40002;
-
-int errorOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const FileError &error) {
-        return error.number();
-    }
-    return 0;
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 
 // What the mechanism's tests share: texts, and the steps a run takes, through nativefiles.h.
+#include "errorof.h"
 #include "fileerror.h"
 #include "nativefiles.h"
 #include "temporaryfolder.h"
@@ -64,16 +65,6 @@ inline std::string utf8(const fs::path &path)
 inline fs::path fromUtf8(const std::string &text)
 {
     return std::u8string(text.begin(), text.end());
-}
-
-template <typename Call> int errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const FileError &error) {
-        return error.number();
-    }
-    return 0;
 }
 
 inline std::string contents(const NativeFile &file)

@@ -2,6 +2,7 @@
 // full disks, other programs writing at the same time, and power cuts (the order of flushes).
 
 #include "childprocess.h"
+#include "errorof.h"
 #include "fileerror.h"
 #include "modificarscript.h"
 #include "recovery.h"
@@ -46,17 +47,6 @@ const Cierres kBackward{"<", ">", "{", "}"};
 std::vector<std::string> stateFiles()
 {
     return kPrivateState.files();
-}
-
-// The error number ModificarScript reports, 0 when it succeeds.
-int errorOf(const std::function<void()> &work)
-{
-    try {
-        work();
-    } catch (const FileError &error) {
-        return error.number();
-    }
-    return 0;
 }
 
 // Runs `work` as another, unprivileged user with its own state folder.
