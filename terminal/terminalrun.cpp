@@ -145,8 +145,7 @@ private:
             m_streams.err << '\n';
             return false;
         }
-        return answer == "s" || answer == "S" || answer == "si" || answer == "sí" ||
-               answer == "Si" || answer == "Sí";
+        return answeredYes(answer);
     }
 
     // The window's question, about the folder given rather than "the current one".
@@ -199,12 +198,7 @@ FolderScripts listScripts(const CommandLine &command, std::ostream &err)
         listed.folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
         listed.scripts = ScriptFolder::scripts(listed.folder);
     } catch (const FileError &error) {
-        // The window's words, when the folder given is not there or is not a folder.
-        err << error.what()
-            << (error.number() == FileError::pathNotFound().number() && !command.folder.empty()
-                    ? ": no existe la carpeta " + command.folder
-                    : "")
-            << '\n';
+        err << failureText(error, command) << '\n';
         listed.failure = error.number();
     }
     return listed;
@@ -264,6 +258,20 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 }
 
 } // namespace
+
+std::string failureText(const FileError &error, const CommandLine &command)
+{
+    std::string text = error.what();
+    if (error.number() == FileError::pathNotFound().number() && !command.folder.empty())
+        text += ": no existe la carpeta " + command.folder;
+    return text;
+}
+
+bool answeredYes(const std::string &answer)
+{
+    return answer == "s" || answer == "S" || answer == "si" || answer == "sí" || answer == "Si" ||
+           answer == "Sí";
+}
 
 int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
 {

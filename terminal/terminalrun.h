@@ -3,6 +3,9 @@
 #include "commandline.h"
 
 #include <iosfwd>
+#include <string>
+
+class FileError;
 
 // Where a run from the terminal talks, and whether a person sits at either end.
 struct TerminalStreams
@@ -19,3 +22,8 @@ struct TerminalStreams
 // command.dryRun it only tells what would change, script by script, and returns 0 or the
 // failure's number.
 int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams);
+
+// Shared by the run and the undo: a failure's line, in the window's words where the folder given
+// is not there or is not a folder, and whether a typed answer says yes.
+std::string failureText(const FileError &error, const CommandLine &command);
+bool answeredYes(const std::string &answer);

@@ -34,8 +34,7 @@ bool confirmed(const CommandLine &command, TerminalStreams streams, std::size_t 
         streams.err << '\n';
         return false;
     }
-    return answer == "s" || answer == "S" || answer == "si" || answer == "sí" || answer == "Si" ||
-           answer == "Sí";
+    return answeredYes(answer);
 }
 
 } // namespace
@@ -66,12 +65,7 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
             streams.err << name << '\n';
         return kSomeChanged;
     } catch (const FileError &error) {
-        streams.err << error.what()
-                    << (error.number() == FileError::pathNotFound().number() &&
-                                !command.folder.empty()
-                            ? ": no existe la carpeta " + command.folder
-                            : "")
-                    << '\n';
+        streams.err << failureText(error, command) << '\n';
         return error.number();
     }
 }
