@@ -1,9 +1,11 @@
 #include "keptoriginals.h"
 
 #include "fileerror.h"
+#include "keptshelves.h"
 #include "undorecord.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace nf = nativefiles;
 namespace ur = undorecord;
@@ -24,6 +26,17 @@ KeptOriginals::KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk sp
 {
     if (!m_space)
         m_space = nf::diskSpace;
+}
+
+KeptOriginals::~KeptOriginals()
+{
+    stopKeeping();
+}
+
+bool KeptOriginals::allKept() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_allKept;
 }
 
 bool KeptOriginals::ready(const FileKey &folderKey, std::uint64_t size)
@@ -67,6 +80,7 @@ bool KeptOriginals::open()
     // The record is whole and lasting before the first script loses its old file.
     append(ur::header(m_cierres, m_folderKey, m_previous), true);
     nf::flushFolder(*m_area);
+    m_shelves.emplace(*m_area, true, true);
     return true;
 }
 
@@ -78,8 +92,16 @@ void KeptOriginals::takeOverLastRecord()
     std::string text(static_cast<std::size_t>(nf::identityOf(last).size), '\0');
     text.resize(nf::readAt(last, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
     // Its names become the new record's to remove; an unreadable record goes alone.
-    if (const std::optional<UndoManifest> manifest = ur::parse(text))
-        m_previous = std::max(manifest->previous, manifest->entries.size());
+    if (const std::optional<UndoManifest> manifest = ur::parse(text)) {
+        const std::size_t names = std::max(manifest->previous, manifest->entries.size());
+        if (manifest->shelved) {
+            m_previous = names;
+        } else {
+            // The first format's originals, in the area itself, go at once.
+            for (std::size_t index = 1; index <= names; ++index)
+                remove(*m_area, KeptShelves::nameOf(index));
+        }
+    }
     nf::removeName(*m_area, ur::kManifestName);
 }
 
@@ -92,8 +114,8 @@ void KeptOriginals::append(const std::string &text, bool flush)
         nf::flushData(m_manifest);
 }
 
-std::optional<std::size_t> KeptOriginals::startEntry(bool byLink, const std::string &name,
-                                                     const FileIdentity &original)
+std::size_t KeptOriginals::startEntry(bool byLink, const std::string &name,
+                                      const FileIdentity &original)
 {
     UndoEntry entry;
     entry.index = ++m_entries;
@@ -111,22 +133,95 @@ std::optional<std::size_t> KeptOriginals::keepByLink(const NativeFolder &folder,
                                                      const std::string &name,
                                                      const FileIdentity &original)
 {
+    return link(folder, folderKey, name, original).index;
+}
+
+const NativeFolder *KeptOriginals::placeFor(std::size_t index)
+{
+    const NativeFolder *shelf = m_shelves->shelfOf(index);
+    // The record before's original of that number goes first, so that the files freed and the
+    // files made stay in step.
+    if (shelf && index <= m_previous)
+        remove(*shelf, KeptShelves::nameOf(index));
+    return shelf;
+}
+
+KeptOriginals::Linked KeptOriginals::link(const NativeFolder &folder, const FileKey &folderKey,
+                                          const std::string &name, const FileIdentity &original)
+{
+    const std::lock_guard lock(m_mutex);
     try {
         if (ready(folderKey, original.size)) {
-            const std::optional<std::size_t> index = startEntry(true, name, original);
-            const std::string kept = ur::keptName(*index);
-            if (nf::linkTo(folder, name, *m_area, kept) ||
-                (clearName(kept) && nf::linkTo(folder, name, *m_area, kept))) {
-                const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
+            const std::size_t index = startEntry(true, name, original);
+            const std::string kept = KeptShelves::nameOf(index);
+            const NativeFolder *shelf = placeFor(index);
+            if (shelf && (nf::linkTo(folder, name, *shelf, kept) ||
+                          (clearName(*shelf, kept) && nf::linkTo(folder, name, *shelf, kept)))) {
+                const std::optional<FileIdentity> made = nf::identityAt(*shelf, kept, false);
                 if (made && made->key == original.key)
-                    return index;
-                nf::removeName(*m_area, kept); // the name led elsewhere by then
+                    return {index, made};
+                nf::removeName(*shelf, kept); // the name led elsewhere by then
             }
         }
     } catch (const FileError &) {
     }
     m_allKept = false;
-    return std::nullopt;
+    return {};
+}
+
+std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFolder &folder,
+                                                                  const FileKey &folderKey,
+                                                                  const std::string &name,
+                                                                  const FileIdentity &original)
+{
+    std::packaged_task<Linked()> task([this, &folder, folderKey, name, original] {
+        return link(folder, folderKey, name, original);
+    });
+    std::future<Linked> answer = task.get_future();
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_aheadMutex);
+        if (!m_keeper.joinable())
+            m_keeper = std::thread([this] { keep(); });
+        m_ahead.push_back(std::move(task));
+        wake = m_ahead.size() >= kWakeEvery;
+    }
+    if (wake)
+        m_aheadWake.notify_one();
+    return answer;
+}
+
+KeptOriginals::Linked KeptOriginals::linked(std::future<Linked> &answer)
+{
+    if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        m_aheadWake.notify_one();
+    return answer.get();
+}
+
+void KeptOriginals::keep()
+{
+    std::unique_lock lock(m_aheadMutex);
+    for (;;) {
+        m_aheadWake.wait(lock, [this] { return m_stopping || !m_ahead.empty(); });
+        if (m_ahead.empty())
+            return;
+        std::packaged_task<Linked()> task = std::move(m_ahead.front());
+        m_ahead.pop_front();
+        lock.unlock();
+        task();
+        lock.lock();
+    }
+}
+
+void KeptOriginals::stopKeeping() noexcept
+{
+    {
+        const std::lock_guard lock(m_aheadMutex);
+        m_stopping = true;
+    }
+    m_aheadWake.notify_all();
+    if (m_keeper.joinable())
+        m_keeper.join();
 }
 
 std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const FileKey &folderKey,
@@ -134,16 +229,18 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
                                                      const NativeFile &held,
                                                      const FileIdentity &original)
 {
+    const std::lock_guard lock(m_mutex);
     try {
         if (ready(folderKey, original.size)) {
-            const std::optional<std::size_t> index = startEntry(false, name, original);
-            const std::string kept = ur::keptName(*index);
-            if (nf::copyTo(held, *m_area, kept) ||
-                (clearName(kept) && nf::copyTo(held, *m_area, kept))) {
-                const std::optional<FileIdentity> made = nf::identityAt(*m_area, kept, false);
+            const std::size_t index = startEntry(false, name, original);
+            const std::string kept = KeptShelves::nameOf(index);
+            const NativeFolder *shelf = placeFor(index);
+            if (shelf && (nf::copyTo(held, *shelf, kept) ||
+                          (clearName(*shelf, kept) && nf::copyTo(held, *shelf, kept)))) {
+                const std::optional<FileIdentity> made = nf::identityAt(*shelf, kept, false);
                 if (made && made->size == original.size)
                     return index;
-                nf::removeName(*m_area, kept); // cut short meanwhile: the run stops anyway
+                nf::removeName(*shelf, kept); // cut short meanwhile: the run stops anyway
             }
         }
     } catch (const FileError &) {
@@ -152,26 +249,28 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
     return std::nullopt;
 }
 
-bool KeptOriginals::clearName(const std::string &kept)
+bool KeptOriginals::clearName(const NativeFolder &shelf, const std::string &kept)
 {
     // Listed now: whatever a killed run left by that name goes.
-    if (!nf::identityAt(*m_area, kept, false))
+    if (!nf::identityAt(shelf, kept, false))
         return false;
-    remove(kept);
+    remove(shelf, kept);
     return true;
 }
 
-void KeptOriginals::remove(const std::string &kept)
+void KeptOriginals::remove(const NativeFolder &shelf, const std::string &kept)
 {
-    NativeFile file = nf::detachName(*m_area, kept);
+    NativeFile file = nf::detachName(shelf, kept);
     if (file && m_release)
         m_release(std::move(file));
 }
 
 void KeptOriginals::forget(std::size_t index) noexcept
 {
+    const std::lock_guard lock(m_mutex);
     try {
-        nf::removeName(*m_area, ur::keptName(index));
+        if (const NativeFolder *shelf = m_shelves ? m_shelves->shelfOf(index) : nullptr)
+            nf::removeName(*shelf, KeptShelves::nameOf(index));
     } catch (const FileError &) {
         // An undo then finds the script is still that file and passes it over.
     }
@@ -184,18 +283,24 @@ void KeptOriginals::noteOutput(std::size_t index, const FileIdentity &output)
 
 void KeptOriginals::finish() noexcept
 {
+    stopKeeping();
+    const std::lock_guard lock(m_mutex);
     if (m_finished || !m_manifest)
         return;
     m_finished = true;
     try {
         // The kept names outlast a power cut before the record says the run ended.
-        nf::flushFolder(*m_area);
+        if (!nf::flushFileSystemOf(m_manifest))
+            m_shelves->flush(1, m_entries);
         std::string text;
         for (const auto &[index, output] : m_outputs)
             text += ur::outputLine(index, output);
         append(text + ur::endLine(), true);
-        for (std::size_t index = m_entries + 1; index <= m_previous; ++index)
-            remove(ur::keptName(index));
+        for (std::size_t index = m_entries + 1; index <= m_previous; ++index) {
+            if (const NativeFolder *shelf = m_shelves->shelfOf(index))
+                remove(*shelf, KeptShelves::nameOf(index));
+        }
+        m_shelves->removeEmpty(m_entries + 1, m_previous);
     } catch (const FileError &) {
         // Undo then proves each script is the run's output by its bytes, and removes what the
         // record before left.

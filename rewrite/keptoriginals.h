@@ -1,14 +1,20 @@
 #pragma once
 
 #include "cierres.h"
+#include "keptshelves.h"
 #include "nativefiles.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,9 +22,18 @@
 // in the folder's private area (undorecord.h), replacing what the last run kept. Keeping never
 // makes the run fail: an original that cannot be kept (no right, an area that is not ours
 // alone, another volume, too little room left on the disk) is not, and allKept() says so.
+// Safe to call from the run's thread while originals are kept ahead on the keeper's own.
 class KeptOriginals
 {
 public:
+    // What keeping by link left: the entry's number, and the original as its second name left
+    // it (a link more, a later change time), or nullopt when it was not kept.
+    struct Linked
+    {
+        std::optional<std::size_t> index;
+        std::optional<FileIdentity> original;
+    };
+
     using SpaceOnDisk = std::function<DiskSpace(const NativeFolder &)>;
     // Takes the last run's originals as their names are removed: closing them frees their blocks,
     // which the run need not wait for.
@@ -28,7 +43,7 @@ public:
     KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space, Release release = {});
     KeptOriginals(const KeptOriginals &) = delete;
     KeptOriginals &operator=(const KeptOriginals &) = delete;
-    ~KeptOriginals() = default;
+    ~KeptOriginals();
 
     // A script of that size was read: what the rest of the run may still need room for.
     void seen(std::uint64_t size) { m_largest = std::max(m_largest, size); }
@@ -36,27 +51,37 @@ public:
     // name, no byte copied. The entry's number, or nullopt when it was not kept.
     std::optional<std::size_t> keepByLink(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const FileIdentity &original);
+    // keepByLink on a thread of the keeper's own, so that a batch's originals are kept while the
+    // run writes and flushes the batch; `folder` must outlive the answer.
+    std::future<Linked> keepByLinkAhead(const NativeFolder &folder, const FileKey &folderKey,
+                                        const std::string &name, const FileIdentity &original);
+    // The answer of keepByLinkAhead(), once it is there.
+    Linked linked(std::future<Linked> &answer);
     // Before the copy-back writes over the script: keeps a copy of it, read through `held`.
     std::optional<std::size_t> keepByCopy(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const NativeFile &held,
                                           const FileIdentity &original);
     // A kept link whose replacement did not happen: the copy-back writes over that very file.
     void forget(std::size_t index) noexcept;
-    // The script as the run left it.
+    // The script as the run left it. From the run's thread only.
     void noteOutput(std::size_t index, const FileIdentity &output);
     // Ends the record with each output's identity. Idempotent; never throws.
     void finish() noexcept;
-    bool allKept() const { return m_allKept; }
+    bool allKept() const;
 
 private:
+    Linked link(const NativeFolder &folder, const FileKey &folderKey, const std::string &name,
+                const FileIdentity &original);
+    void keep();
+    void stopKeeping() noexcept;
     bool ready(const FileKey &folderKey, std::uint64_t size);
     bool open();
     void takeOverLastRecord();
-    std::optional<std::size_t> startEntry(bool byLink, const std::string &name,
-                                          const FileIdentity &original);
+    std::size_t startEntry(bool byLink, const std::string &name, const FileIdentity &original);
+    const NativeFolder *placeFor(std::size_t index);
     void append(const std::string &text, bool flush);
-    bool clearName(const std::string &kept);
-    void remove(const std::string &kept);
+    bool clearName(const NativeFolder &shelf, const std::string &kept);
+    void remove(const NativeFolder &shelf, const std::string &kept);
 
     std::string m_folderPath;
     Cierres m_cierres;
@@ -69,10 +94,20 @@ private:
     std::optional<NativeFolder> m_folder;
     FileKey m_folderKey;
     std::optional<NativeFolder> m_area;
+    std::optional<KeptShelves> m_shelves; // in m_area
     NativeFile m_lock;
     NativeFile m_manifest;
     std::uint64_t m_manifestSize = 0;
     std::size_t m_entries = 0;
     std::size_t m_previous = 0; // the names of the record before, 1..m_previous
-    std::vector<std::pair<std::size_t, FileIdentity>> m_outputs;
+    mutable std::mutex m_mutex; // all of the above
+    std::vector<std::pair<std::size_t, FileIdentity>> m_outputs; // the run's thread's alone
+
+    // Waking the keeper costs the run about as much as a link; it is woken for several at once.
+    static constexpr std::size_t kWakeEvery = 16;
+    std::mutex m_aheadMutex;
+    std::condition_variable m_aheadWake;
+    std::deque<std::packaged_task<Linked()>> m_ahead;
+    bool m_stopping = false;
+    std::thread m_keeper;
 };

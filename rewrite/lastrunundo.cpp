@@ -78,9 +78,11 @@ LastRunUndo::LastRunUndo(const std::string &folder)
         return;
     m_manifest = std::move(*parsed);
     m_hasRecord = true;
+    m_shelves.emplace(*m_area, m_manifest.shelved, false);
     for (const UndoEntry &entry : m_manifest.entries) {
+        const NativeFolder *shelf = shelfOf(entry.index);
         const std::optional<FileIdentity> kept =
-            nf::identityAt(*m_area, ur::keptName(entry.index), false);
+            shelf ? nf::identityAt(*shelf, KeptShelves::nameOf(entry.index), false) : std::nullopt;
         // Not kept, or already taken back and removed.
         if (!kept || kept->kind != FileIdentity::Kind::Regular)
             continue;
@@ -92,6 +94,17 @@ LastRunUndo::LastRunUndo(const std::string &folder)
     }
 }
 
+const NativeFolder *LastRunUndo::shelfOf(std::size_t index) const
+{
+    return m_shelves ? m_shelves->shelfOf(index) : nullptr;
+}
+
+NativeFile LastRunUndo::openKept(std::size_t index) const
+{
+    const NativeFolder *shelf = shelfOf(index);
+    return shelf ? nf::openNoLinks(*shelf, KeptShelves::nameOf(index), false) : NativeFile{};
+}
+
 bool LastRunUndo::isDone(const UndoEntry &entry, const std::optional<FileIdentity> &now) const
 {
     if (!now || now->kind != FileIdentity::Kind::Regular)
@@ -100,7 +113,7 @@ bool LastRunUndo::isDone(const UndoEntry &entry, const std::optional<FileIdentit
         return now->key == entry.original;
     // A copy-back keeps the file: it is back when its bytes are.
     const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
-    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    const NativeFile kept = openKept(entry.index);
     return script && kept && now->key == entry.original && sameBytes(script, kept);
 }
 
@@ -111,7 +124,7 @@ bool LastRunUndo::isRunOutput(const UndoEntry &entry, const FileIdentity &now) c
     // The run did not end: the script must be, byte for byte, what the run makes of the
     // original, so that nothing written since is lost.
     const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
-    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    const NativeFile kept = openKept(entry.index);
     if (!script || !kept)
         return false;
     bool same = true;
@@ -163,21 +176,22 @@ bool LastRunUndo::restoreLink(const Pending &pending)
 {
     const UndoEntry &entry = *pending.entry;
     const FileIdentity &now = *pending.script;
-    const std::string kept = ur::keptName(entry.index);
-    if (pending.kept.key != entry.original)
+    const std::string kept = KeptShelves::nameOf(entry.index);
+    const NativeFolder *shelf = shelfOf(entry.index);
+    if (!shelf || pending.kept.key != entry.original)
         return false; // not what the run kept
-    if (!nf::exchange(*m_area, kept, m_folder, entry.name)) {
+    if (!nf::exchange(*shelf, kept, m_folder, entry.name)) {
         // No swap on this file system: a last look, then the original goes back over the name.
         const std::optional<FileIdentity> again = nf::identityAt(m_folder, entry.name, false);
         if (!again || !unchangedSince(*again, now))
             return false;
-        nf::renameOver(*m_area, kept, m_folder, entry.name);
+        nf::renameOver(*shelf, kept, m_folder, entry.name);
         return true;
     }
     // What was swapped out must be what was checked: a write that came in between is put back.
-    const std::optional<FileIdentity> out = nf::identityAt(*m_area, kept, false);
+    const std::optional<FileIdentity> out = nf::identityAt(*shelf, kept, false);
     if (!out || !sameContent(*out, now)) {
-        nf::exchange(*m_area, kept, m_folder, entry.name);
+        nf::exchange(*shelf, kept, m_folder, entry.name);
         return false;
     }
     return true;
@@ -187,7 +201,7 @@ bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
 {
     if (now.key != entry.original)
         return false; // replaced by another file since
-    const NativeFile kept = nf::openNoLinks(*m_area, ur::keptName(entry.index), false);
+    const NativeFile kept = openKept(entry.index);
     if (!kept)
         return false;
     // The copy-back's own protection: a flushed recovery file first, so that a stop leaves the
@@ -228,16 +242,23 @@ void LastRunUndo::cleanUp(bool everything)
     if (!m_closer)
         m_closer.emplace(BackgroundCloser::kThreads,
                          std::min(BackgroundCloser::kMostWaiting, nf::openFileRoom() / 2));
-    for (const UndoEntry *entry : m_done)
-        m_closer->close(nf::detachName(*m_area, ur::keptName(entry->index)));
+    for (const UndoEntry *entry : m_done) {
+        if (const NativeFolder *shelf = shelfOf(entry->index))
+            m_closer->close(nf::detachName(*shelf, KeptShelves::nameOf(entry->index)));
+    }
     m_done.clear();
     if (!everything)
         return;
-    for (std::size_t index = m_manifest.entries.size() + 1; index <= m_manifest.previous; ++index)
-        nf::removeName(*m_area, ur::keptName(index));
+    const std::size_t names = std::max(m_manifest.entries.size(), m_manifest.previous);
+    for (std::size_t index = m_manifest.entries.size() + 1; index <= names; ++index) {
+        if (const NativeFolder *shelf = shelfOf(index))
+            nf::removeName(*shelf, KeptShelves::nameOf(index));
+    }
+    // Windows removes no folder that is open, nor one with the lock's file still in it.
+    m_shelves->removeEmpty(1, names);
     nf::removeName(*m_area, ur::kManifestName);
     nf::flushFolder(*m_area);
-    // Windows removes no folder that is open, nor one with the lock's file still in it.
+    m_shelves.reset();
     m_area.reset();
     m_lock.reset();
     nf::removeEmptyFolder(m_folder, ur::kAreaName);

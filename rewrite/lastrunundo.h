@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backgroundcloser.h"
+#include "keptshelves.h"
 #include "nativefiles.h"
 #include "undorecord.h"
 
@@ -46,10 +47,14 @@ private:
     bool restoreLink(const Pending &pending);
     bool restoreCopy(const UndoEntry &entry, const FileIdentity &now);
     void cleanUp(bool everything);
+    // Where entry `index`'s original is: nullptr when its shelf is not there.
+    const NativeFolder *shelfOf(std::size_t index) const;
+    NativeFile openKept(std::size_t index) const;
 
     std::string m_folderPath;
     NativeFolder m_folder;
     std::optional<NativeFolder> m_area;
+    std::optional<KeptShelves> m_shelves; // in m_area
     NativeFile m_lock;
     UndoManifest m_manifest;
     std::vector<Pending> m_pending;

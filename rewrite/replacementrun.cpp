@@ -86,6 +86,8 @@ void ReplacementRun::replace(std::unique_ptr<ScriptReplacement> script)
         script->commit();
         return;
     }
+    if (m_kept)
+        script->keepAhead();
     m_pending.push_back(std::move(script));
     if (m_pending.size() >= m_batchSize)
         settle();

@@ -33,8 +33,13 @@ ScriptReplacement::ScriptReplacement(ReplacementRun &run, const std::string &fol
 
 ScriptReplacement::~ScriptReplacement()
 {
-    if (!m_committed)
+    if (!m_committed) {
+        takeKeptAhead();
+        // Kept for a replacement that never came: the script is still that very file.
+        if (m_keepingAhead && m_kept)
+            m_run.m_kept->forget(*m_kept);
         removeOutputName();
+    }
 }
 
 void ScriptReplacement::removeOutputName() noexcept
@@ -288,7 +293,8 @@ void ScriptReplacement::checkUnchanged() const
 {
     const FileIdentity now = nf::identityOf(m_input);
     const std::optional<FileIdentity> named = nf::identityAt(m_targetFolder, m_targetName, false);
-    if (!unchangedSince(now, m_original) || !named || !sameFile(*named, m_original))
+    if (!unchangedSince(now, m_keptOriginal.value_or(m_original)) || !named ||
+        !sameFile(*named, m_original))
         throw FileError::heldByAnotherProgram();
 }
 
@@ -300,6 +306,7 @@ void ScriptReplacement::commit()
         prepareRename();
     else
         prepareCopyBack();
+    takeKeptAhead();
     if (m_run.m_hooks.beforeReplace)
         m_run.m_hooks.beforeReplace();
     checkUnchanged();
@@ -347,15 +354,48 @@ void ScriptReplacement::prepareCopyBack()
     nf::flushData(m_output);
 }
 
+void ScriptReplacement::keepAhead()
+{
+    m_keptAhead =
+        m_run.m_kept->keepByLinkAhead(m_targetFolder, targetFolderKey(), m_targetName, m_original);
+    m_keepingAhead = true;
+}
+
+void ScriptReplacement::takeKeptAhead() noexcept
+{
+    if (!m_keptAhead.valid())
+        return;
+    try {
+        const KeptOriginals::Linked linked = m_run.m_kept->linked(m_keptAhead);
+        m_kept = linked.index;
+        // The second name gave the file a link more and a later change time; any other change
+        // is another program's, and the last look sees it.
+        const FileIdentity &kept = linked.original.value_or(m_original);
+        if (m_kept && kept.key == m_original.key && kept.size == m_original.size &&
+            kept.modified == m_original.modified)
+            m_keptOriginal = kept;
+    } catch (...) {
+        m_kept.reset(); // kept nothing the run knows of; an undo passes the script over
+    }
+}
+
 bool ScriptReplacement::commitRename()
 {
-    // After the last look at the script: the second name changes its change time.
-    if (m_run.m_kept)
+    // After the last look at the script: the second name changes its change time. A batch's
+    // scripts were kept ahead, and the last look knew of it.
+    if (m_run.m_kept && !m_keepingAhead)
         m_kept =
             m_run.m_kept->keepByLink(m_targetFolder, targetFolderKey(), m_targetName, m_original);
     if (!nf::replace(m_targetFolder, m_output, m_outputName, m_input, m_targetName, m_backupName)) {
-        if (m_kept)
+        if (m_kept) {
             m_run.m_kept->forget(*m_kept);
+            // Its second name came and went, and moved the change time twice: the copy-back's
+            // last look expects that much.
+            const FileIdentity now = nf::identityOf(m_input);
+            if (now.key == m_original.key && now.size == m_original.size &&
+                now.modified == m_original.modified)
+                m_keptOriginal = now;
+        }
         m_kept.reset();
         return false;
     }
@@ -368,8 +408,11 @@ bool ScriptReplacement::commitRename()
     }
     m_run.m_seen.insert(m_made);
     m_run.flushLater(m_targetFolder, targetFolderKey());
-    if (m_run.m_closer)
+    // A kept original is still linked, so closing it frees nothing and need not wait.
+    if (m_run.m_closer && !m_kept)
         m_run.m_closer->close(std::move(m_input));
+    else
+        m_input.reset();
     return true;
 }
 

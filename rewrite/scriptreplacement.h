@@ -1,11 +1,13 @@
 #pragma once
 
+#include "keptoriginals.h"
 #include "nativefiles.h"
 #include "recoverypolicy.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,6 +85,8 @@ private:
     void prepareRename();
     void prepareCopyBack();
     bool commitRename();
+    void keepAhead();
+    void takeKeptAhead() noexcept;
     void commitCopyBack();
     void copyBackInstead();
     void noteTargetFolder();
@@ -121,4 +125,8 @@ private:
     std::uint64_t m_writtenBack = 0;      // and up to here on the disk
     bool m_committed = false;
     std::optional<std::size_t> m_kept; // the original's entry in the record for undo
+    bool m_keepingAhead = false;
+    std::future<KeptOriginals::Linked> m_keptAhead;
+    // The original as its kept second name left it, which the last look compares against.
+    std::optional<FileIdentity> m_keptOriginal;
 };

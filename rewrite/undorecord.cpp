@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr std::string_view kVersion = "dovezurad deshacer 1";
+constexpr std::string_view kVersion = "dovezurad deshacer 2";
+constexpr std::string_view kFirstVersion = "dovezurad deshacer 1"; // the originals unshelved
 
 std::string encoded(std::string_view bytes)
 {
@@ -119,9 +120,10 @@ std::optional<UndoManifest> parse(std::string_view text)
         lines.push_back(text.substr(begin, end - begin));
         begin = end + 1;
     }
-    if (lines.size() < 4 || lines[0] != kVersion)
+    if (lines.size() < 4 || (lines[0] != kVersion && lines[0] != kFirstVersion))
         return std::nullopt;
     UndoManifest manifest;
+    manifest.shelved = lines[0] == kVersion;
     const std::vector<std::string_view> delimiters = words(lines[1]);
     std::optional<std::string> bytes;
     if (delimiters.size() != 2 || delimiters[0] != "cierres" || !(bytes = decoded(delimiters[1])) ||
@@ -170,11 +172,6 @@ std::optional<UndoManifest> parse(std::string_view text)
         return std::nullopt;
     }
     return manifest;
-}
-
-std::string keptName(std::size_t index)
-{
-    return std::to_string(index);
 }
 
 bool singleComponent(std::string_view name)

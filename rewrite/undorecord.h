@@ -10,7 +10,8 @@
 #include <vector>
 
 // What the last confirmed run in a folder kept for undo, in the folder's private area: the
-// manifest, and one kept original a script, named by its entry's number. The manifest is text, a
+// manifest, and one kept original a script, named by its entry's number (keptshelves.h says
+// where). The manifest is text, a
 // line each: a version line, the delimiters and the folder; an entry before each original is
 // kept; at the end of the run each output's identity, and "fin". Names are percent-encoded and
 // must be one entry of the folder; anything else makes the whole manifest unreadable. A run
@@ -33,6 +34,7 @@ struct UndoManifest
     Cierres cierres;
     FileKey folder;
     std::size_t previous = 0; // names 1..previous may be the record before's, still to go
+    bool shelved = true;      // false: a record of the first format, its originals in the area
     std::vector<UndoEntry> entries;
     bool finished = false;
 };
@@ -48,7 +50,6 @@ std::string outputLine(std::size_t index, const FileIdentity &output);
 std::string endLine();
 std::optional<UndoManifest> parse(std::string_view text);
 
-std::string keptName(std::size_t index);
 // One entry of a folder: not empty, no separator, not "." or "..".
 bool singleComponent(std::string_view name);
 // Ours alone: a folder (not a link) owned by the runner that nobody else may even read.
