@@ -18,11 +18,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -146,6 +148,78 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
         EXPECT_EQ(folder.read("b.txt"), "{b}") << c.change;
         EXPECT_EQ(toUndo(folder), 1u) << c.change;
     }
+}
+
+// Only the last run is kept, in folders of 64 originals: a run after a larger one leaves
+// nothing of the larger one's, folders included. A record of the first format, its originals in
+// the area itself, is read and taken over the same way.
+TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
+{
+    const Cierres backward{"<", ">", "{", "}"};
+    const auto namesIn = [](const fs::path &folder) {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const bool firstFormat : {false, true}) {
+        ScriptFolder folder;
+        std::vector<std::string> names;
+        for (int i = 0; i < 150; ++i) {
+            names.push_back("s" + std::to_string(i) + ".txt");
+            folder.write(names.back(), "{" + std::to_string(i) + "}");
+        }
+        ASSERT_TRUE(confirmedRun(folder, names));
+        const fs::path area = folder.path() / kArea;
+        if (firstFormat) {
+            for (const char *shelf : {"1-64", "65-128", "129-192"}) {
+                for (const std::string &kept : namesIn(area / shelf))
+                    fs::rename(area / shelf / kept, area / kept);
+                fs::remove(area / shelf);
+            }
+            std::string manifest = ScriptFolder::readFile(area / undorecord::kManifestName);
+            writeFile(area / undorecord::kManifestName,
+                      manifest.replace(manifest.find(" 2\n"), 3, " 1\n"));
+        }
+        ASSERT_EQ(toUndo(folder), 150u) << firstFormat;
+
+        RewriteRun run(RewriteRun::Flushes::Batched);
+        run.keepOriginals(folder.folder(), backward);
+        for (std::size_t i = 0; i < 70; ++i)
+            run.rewrite(folder.folder(), names[i], backward);
+        run.finish();
+
+        EXPECT_EQ(namesIn(area),
+                  (std::vector<std::string>{"1-64", "65-128", undorecord::kManifestName}))
+            << firstFormat;
+        EXPECT_EQ(namesIn(area / "65-128").size(), 6u) << firstFormat;
+        EXPECT_EQ(toUndo(folder), 70u) << firstFormat;
+        EXPECT_EQ(undo(folder), std::vector<std::string>{}) << firstFormat;
+        EXPECT_EQ(folder.read("s69.txt"), "<69>") << firstFormat;
+        EXPECT_FALSE(fs::exists(area)) << firstFormat;
+    }
+}
+
+// The original is kept while the batch is written, before the last look at the script: a change
+// that comes after it still stops the replacement, and nothing is kept for that script.
+TEST(LastRunUndoRestores, NothingKeptForAScriptChangedJustBeforeItsReplacement)
+{
+    ScriptFolder folder;
+    const fs::path changed = folder.write("a.txt", "{a}");
+    folder.write("b.txt", "{b}");
+    ReplacementHooks hooks;
+    bool once = true;
+    hooks.beforeReplace = [&] {
+        if (std::exchange(once, false)) {
+            const auto time = fs::last_write_time(changed);
+            writeFile(changed, "{z}");
+            fs::last_write_time(changed, time);
+        }
+    };
+    EXPECT_EQ(errorOf([&] { confirmedRun(folder, {"a.txt", "b.txt"}, hooks); }), 70);
+    EXPECT_EQ(folder.read("a.txt"), "{z}");
+    EXPECT_TRUE(fs::is_empty(folder.path() / kArea / "1-64"));
 }
 
 // Keeping never makes a run fail: with too little room the original is not kept, the run goes
