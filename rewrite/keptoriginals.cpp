@@ -181,6 +181,10 @@ std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFo
     bool wake = false;
     {
         const std::lock_guard lock(m_aheadMutex);
+        if (m_stopping) { // the run is ending: nothing is kept ahead any more
+            task();
+            return answer;
+        }
         if (!m_keeper.joinable())
             m_keeper = std::thread([this] { keep(); });
         m_ahead.push_back(std::move(task));
@@ -196,6 +200,11 @@ KeptOriginals::Linked KeptOriginals::linked(std::future<Linked> &answer)
     if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         m_aheadWake.notify_one();
     return answer.get();
+}
+
+void KeptOriginals::keepWaiting()
+{
+    m_aheadWake.notify_one();
 }
 
 void KeptOriginals::keep()

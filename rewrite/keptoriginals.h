@@ -57,6 +57,8 @@ public:
                                         const std::string &name, const FileIdentity &original);
     // The answer of keepByLinkAhead(), once it is there.
     Linked linked(std::future<Linked> &answer);
+    // Keeps what waits to be kept ahead now: the run is about to wait for the disk.
+    void keepWaiting();
     // Before the copy-back writes over the script: keeps a copy of it, read through `held`.
     std::optional<std::size_t> keepByCopy(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const NativeFile &held,
