@@ -74,11 +74,15 @@ bool KeptOriginals::open()
     if (!m_lock)
         return false;
     takeOverLastRecord();
-    m_manifest = nf::createExclusive(*m_area, ur::kManifestName);
+    // The new record is whole before it takes the place of the one before: a stop in between
+    // leaves one or the other, and never a record that forgets what the one before kept.
+    nf::removeName(*m_area, ur::kNewManifestName); // a stopped run's
+    m_manifest = nf::createExclusive(*m_area, ur::kNewManifestName);
     if (!m_manifest)
         return false;
-    // The record is whole and lasting before the first script loses its old file.
     append(ur::header(m_cierres, m_folderKey, m_previous), true);
+    nf::renameOver(*m_area, ur::kNewManifestName, *m_area, ur::kManifestName);
+    // The record is lasting before the first script loses its old file.
     nf::flushFolder(*m_area);
     m_shelves.emplace(*m_area, true, true);
     return true;
@@ -102,7 +106,6 @@ void KeptOriginals::takeOverLastRecord()
                 remove(*m_area, KeptShelves::nameOf(index));
         }
     }
-    nf::removeName(*m_area, ur::kManifestName);
 }
 
 void KeptOriginals::append(const std::string &text, bool flush)
@@ -121,6 +124,7 @@ std::size_t KeptOriginals::startEntry(bool byLink, const std::string &name,
     entry.index = ++m_entries;
     entry.byLink = byLink;
     entry.original = original.key;
+    entry.size = original.size;
     entry.name = name;
     // Named before it is kept, with no flush of its own: the file system keeps the order of the
     // names it makes in practice, and an entry whose original is missing is passed over.

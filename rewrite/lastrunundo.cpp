@@ -86,6 +86,11 @@ LastRunUndo::LastRunUndo(const std::string &folder)
         // Not kept, or already taken back and removed.
         if (!kept || kept->kind != FileIdentity::Kind::Regular)
             continue;
+        // A copy cut short by a stop: the run never reached the script, its original still.
+        if (!entry.byLink && entry.size && kept->size != *entry.size) {
+            m_cutShort.push_back(entry.index);
+            continue;
+        }
         std::optional<FileIdentity> script = nf::identityAt(m_folder, entry.name, false);
         if (isDone(entry, script))
             m_done.push_back(&entry);
@@ -250,12 +255,16 @@ void LastRunUndo::cleanUp(bool everything)
     if (!everything)
         return;
     const std::size_t names = std::max(m_manifest.entries.size(), m_manifest.previous);
-    for (std::size_t index = m_manifest.entries.size() + 1; index <= names; ++index) {
+    std::vector<std::size_t> leftOver = m_cutShort;
+    for (std::size_t index = m_manifest.entries.size() + 1; index <= names; ++index)
+        leftOver.push_back(index); // the record before's
+    for (const std::size_t index : leftOver) {
         if (const NativeFolder *shelf = shelfOf(index))
             nf::removeName(*shelf, KeptShelves::nameOf(index));
     }
     // Windows removes no folder that is open, nor one with the lock's file still in it.
     m_shelves->removeEmpty(1, names);
+    nf::removeName(*m_area, ur::kNewManifestName);
     nf::removeName(*m_area, ur::kManifestName);
     nf::flushFolder(*m_area);
     m_shelves.reset();

@@ -59,7 +59,8 @@ private:
     UndoManifest m_manifest;
     std::vector<Pending> m_pending;
     std::vector<const UndoEntry *> m_done;
-    bool m_hasRecord = false; // this folder's own
+    std::vector<std::size_t> m_cutShort; // kept names that hold no whole original
+    bool m_hasRecord = false;            // this folder's own
     // The run's outputs, swapped out, are freed here: on some disks each waits for the device.
     std::optional<BackgroundCloser> m_closer;
 };

@@ -95,7 +95,8 @@ std::string header(const Cierres &cierres, const FileKey &folder, std::size_t pr
 std::string entryLine(const UndoEntry &entry)
 {
     return "k " + std::to_string(entry.index) + (entry.byLink ? " r " : " c ") +
-           keyText(entry.original) + ' ' + encoded(entry.name) + '\n';
+           keyText(entry.original) + ' ' + std::to_string(entry.size.value_or(0)) + ' ' +
+           encoded(entry.name) + '\n';
 }
 
 std::string outputLine(std::size_t index, const FileIdentity &output)
@@ -148,12 +149,16 @@ std::optional<UndoManifest> parse(std::string_view text)
             continue;
         }
         UndoEntry entry;
-        if (line.size() == 7 && line[0] == "k") {
-            std::optional<std::string> name = decoded(line[6]);
+        const std::size_t sized = manifest.shelved ? 1 : 0;
+        if (line.size() == 7 + sized && line[0] == "k") {
+            std::optional<std::string> name = decoded(line[6 + sized]);
+            std::uint64_t size = 0;
             if (!number(line[1], entry.index) || entry.index != manifest.entries.size() + 1 ||
                 (line[2] != "r" && line[2] != "c") || !key(line, 3, entry.original) || !name ||
-                !singleComponent(*name))
+                !singleComponent(*name) || (sized != 0 && !number(line[6], size)))
                 return std::nullopt;
+            if (sized != 0)
+                entry.size = size;
             entry.byLink = line[2] == "r";
             entry.name = std::move(*name);
             manifest.entries.push_back(std::move(entry));

@@ -4,6 +4,7 @@
 #include "nativefiles.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +25,9 @@ struct UndoEntry
     std::size_t index = 0; // the kept original's name in the area
     bool byLink = true;    // the old file itself (rename path), or a copy (copy-back path)
     FileKey original;      // the script's file before the run
-    std::string name;      // the script's name in the folder
+    // Its length then, which a whole copy has (records of the first format do not say).
+    std::optional<std::uint64_t> size;
+    std::string name; // the script's name in the folder
     // The script as the run left it; missing when the run did not end.
     std::optional<FileIdentity> output;
 };
@@ -43,6 +46,8 @@ namespace undorecord {
 
 inline constexpr const char *kAreaName = ".dovezurad.deshacer";
 inline constexpr const char *kManifestName = "MANIFIESTO";
+// A run's record until it is whole and takes the place of the record before.
+inline constexpr const char *kNewManifestName = "MANIFIESTO.nuevo";
 
 std::string header(const Cierres &cierres, const FileKey &folder, std::size_t previous);
 std::string entryLine(const UndoEntry &entry);
