@@ -319,5 +319,8 @@ void KeptOriginals::finish() noexcept
         // record before left.
     }
     m_manifest.reset();
+    // Nothing of the area stays open: Windows removes no folder that is.
+    m_shelves.reset();
+    m_area.reset();
     m_lock.reset(); // an undo may come now
 }
