@@ -43,8 +43,7 @@ bool sameBytes(const NativeFile &a, const NativeFile &b)
 // leaves of an identity (it may change the change time).
 bool sameContent(const FileIdentity &now, const FileIdentity &then)
 {
-    return sameFile(now, then) && now.size == then.size && now.modified == then.modified &&
-           now.attributes == then.attributes && now.owner == then.owner;
+    return sameLastWrite(now, then) && now.attributes == then.attributes && now.owner == then.owner;
 }
 
 } // namespace

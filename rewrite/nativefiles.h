@@ -110,11 +110,17 @@ inline bool sameFile(const FileIdentity &a, const FileIdentity &b)
     return a.key == b.key;
 }
 
+// The same file, as long and last written at the same time: all that a second name or a rename,
+// which move its change time, leaves of an identity.
+inline bool sameLastWrite(const FileIdentity &now, const FileIdentity &then)
+{
+    return sameFile(now, then) && now.size == then.size && now.modified == then.modified;
+}
+
 // Nobody else changed it: the same file, with the same length and times.
 inline bool unchangedSince(const FileIdentity &now, const FileIdentity &then)
 {
-    return sameFile(now, then) && now.size == then.size && now.modified == then.modified &&
-           now.changed == then.changed;
+    return sameLastWrite(now, then) && now.changed == then.changed;
 }
 
 // How much room a volume has, for keeping originals.

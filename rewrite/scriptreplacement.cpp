@@ -370,10 +370,8 @@ void ScriptReplacement::takeKeptAhead() noexcept
         m_kept = linked.index;
         // The second name gave the file a link more and a later change time; any other change
         // is another program's, and the last look sees it.
-        const FileIdentity &kept = linked.original.value_or(m_original);
-        if (m_kept && kept.key == m_original.key && kept.size == m_original.size &&
-            kept.modified == m_original.modified)
-            m_keptOriginal = kept;
+        if (m_kept && sameLastWrite(*linked.original, m_original))
+            m_keptOriginal = linked.original;
     } catch (...) {
         m_kept.reset(); // kept nothing the run knows of; an undo passes the script over
     }
@@ -392,8 +390,7 @@ bool ScriptReplacement::commitRename()
             // Its second name came and went, and moved the change time twice: the copy-back's
             // last look expects that much.
             const FileIdentity now = nf::identityOf(m_input);
-            if (now.key == m_original.key && now.size == m_original.size &&
-                now.modified == m_original.modified)
+            if (sameLastWrite(now, m_original))
                 m_keptOriginal = now;
         }
         m_kept.reset();
