@@ -150,27 +150,37 @@ const NativeFolder *KeptOriginals::placeFor(std::size_t index)
     return shelf;
 }
 
-KeptOriginals::Linked KeptOriginals::link(const NativeFolder &folder, const FileKey &folderKey,
-                                          const std::string &name, const FileIdentity &original)
+KeptOriginals::Linked KeptOriginals::keepOne(bool byLink, const FileKey &folderKey,
+                                             const std::string &name, const FileIdentity &original,
+                                             const Make &make)
 {
     const std::lock_guard lock(m_mutex);
     try {
         if (ready(folderKey, original.size)) {
-            const std::size_t index = startEntry(true, name, original);
+            const std::size_t index = startEntry(byLink, name, original);
             const std::string kept = KeptShelves::nameOf(index);
             const NativeFolder *shelf = placeFor(index);
-            if (shelf && (nf::linkTo(folder, name, *shelf, kept) ||
-                          (clearName(*shelf, kept) && nf::linkTo(folder, name, *shelf, kept)))) {
+            if (shelf && (make(*shelf, kept) || (clearName(*shelf, kept) && make(*shelf, kept)))) {
+                // A link that led elsewhere by then, or a copy cut short meanwhile, goes.
                 const std::optional<FileIdentity> made = nf::identityAt(*shelf, kept, false);
-                if (made && made->key == original.key)
+                if (made && (byLink ? made->key == original.key : made->size == original.size))
                     return {index, made};
-                nf::removeName(*shelf, kept); // the name led elsewhere by then
+                nf::removeName(*shelf, kept);
             }
         }
     } catch (const FileError &) {
     }
     m_allKept = false;
     return {};
+}
+
+KeptOriginals::Linked KeptOriginals::link(const NativeFolder &folder, const FileKey &folderKey,
+                                          const std::string &name, const FileIdentity &original)
+{
+    return keepOne(true, folderKey, name, original,
+                   [&](const NativeFolder &shelf, const std::string &kept) {
+                       return nf::linkTo(folder, name, shelf, kept);
+                   });
 }
 
 std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFolder &folder,
@@ -242,24 +252,11 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
                                                      const NativeFile &held,
                                                      const FileIdentity &original)
 {
-    const std::lock_guard lock(m_mutex);
-    try {
-        if (ready(folderKey, original.size)) {
-            const std::size_t index = startEntry(false, name, original);
-            const std::string kept = KeptShelves::nameOf(index);
-            const NativeFolder *shelf = placeFor(index);
-            if (shelf && (nf::copyTo(held, *shelf, kept) ||
-                          (clearName(*shelf, kept) && nf::copyTo(held, *shelf, kept)))) {
-                const std::optional<FileIdentity> made = nf::identityAt(*shelf, kept, false);
-                if (made && made->size == original.size)
-                    return index;
-                nf::removeName(*shelf, kept); // cut short meanwhile: the run stops anyway
-            }
-        }
-    } catch (const FileError &) {
-    }
-    m_allKept = false;
-    return std::nullopt;
+    return keepOne(false, folderKey, name, original,
+                   [&](const NativeFolder &shelf, const std::string &kept) {
+                       return nf::copyTo(held, shelf, kept);
+                   })
+        .index;
 }
 
 bool KeptOriginals::clearName(const NativeFolder &shelf, const std::string &kept)

@@ -72,6 +72,10 @@ public:
     bool allKept() const;
 
 private:
+    // Makes the kept original by that name in that shelf; false when the name is taken.
+    using Make = std::function<bool(const NativeFolder &shelf, const std::string &kept)>;
+    Linked keepOne(bool byLink, const FileKey &folderKey, const std::string &name,
+                   const FileIdentity &original, const Make &make);
     Linked link(const NativeFolder &folder, const FileKey &folderKey, const std::string &name,
                 const FileIdentity &original);
     void keep();
