@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace nf = nativefiles;
 namespace ur = undorecord;
@@ -39,7 +40,7 @@ bool KeptOriginals::allKept() const
     return m_allKept;
 }
 
-bool KeptOriginals::ready(const FileKey &folderKey, std::uint64_t size)
+bool KeptOriginals::ready(const FileKey &folderKey)
 {
     if (!m_opened) {
         m_opened = true;
@@ -51,13 +52,16 @@ bool KeptOriginals::ready(const FileKey &folderKey, std::uint64_t size)
         }
     }
     // Only the folder's own scripts are kept: a link's target elsewhere has no place in it.
-    if (!m_area || folderKey != m_folderKey)
-        return false;
+    return m_area && folderKey == m_folderKey;
+}
+
+bool KeptOriginals::roomFor(std::uint64_t size) const
+{
     // A kept original holds blocks the replacement would have freed: the scripts still to come
     // must find room all the same.
     const DiskSpace space = m_space(*m_area);
-    const std::uint64_t reserve =
-        std::max(m_largest, size) + std::min(kMostReserve, space.total / kReserveShare);
+    const std::uint64_t reserve = std::max<std::uint64_t>(m_largest, size) +
+                                  std::min(kMostReserve, space.total / kReserveShare);
     return space.free >= size && space.free - size >= reserve;
 }
 
@@ -117,19 +121,29 @@ void KeptOriginals::append(const std::string &text, bool flush)
         nf::flushData(m_manifest);
 }
 
-std::size_t KeptOriginals::startEntry(bool byLink, const std::string &name,
-                                      const FileIdentity &original)
+std::optional<std::size_t> KeptOriginals::enter(bool byLink, const FileKey &folderKey,
+                                                const std::string &name,
+                                                const FileIdentity &original, bool flush)
 {
-    UndoEntry entry;
-    entry.index = ++m_entries;
-    entry.byLink = byLink;
-    entry.original = original.key;
-    entry.size = original.size;
-    entry.name = name;
-    // Named before it is kept, with no flush of its own: the file system keeps the order of the
-    // names it makes in practice, and an entry whose original is missing is passed over.
-    append(ur::entryLine(entry), false);
-    return entry.index;
+    const std::lock_guard lock(m_mutex);
+    try {
+        if (ready(folderKey)) {
+            UndoEntry entry;
+            entry.index = m_entries + 1;
+            entry.byLink = byLink;
+            entry.original = original.key;
+            entry.size = original.size;
+            entry.name = name;
+            m_unwritten += ur::entryLine(entry);
+            ++m_entries;
+            if (flush)
+                writeDown(true);
+            return m_entries;
+        }
+    } catch (const FileError &) {
+    }
+    m_allKept = false;
+    return std::nullopt;
 }
 
 std::optional<std::size_t> KeptOriginals::keepByLink(const NativeFolder &folder,
@@ -137,7 +151,7 @@ std::optional<std::size_t> KeptOriginals::keepByLink(const NativeFolder &folder,
                                                      const std::string &name,
                                                      const FileIdentity &original)
 {
-    return link(folder, folderKey, name, original).index;
+    return keepNow(true, folderKey, name, original, linkOf(folder, name)).index;
 }
 
 const NativeFolder *KeptOriginals::placeFor(std::size_t index)
@@ -150,14 +164,18 @@ const NativeFolder *KeptOriginals::placeFor(std::size_t index)
     return shelf;
 }
 
-KeptOriginals::Linked KeptOriginals::keepOne(bool byLink, const FileKey &folderKey,
-                                             const std::string &name, const FileIdentity &original,
-                                             const Make &make)
+KeptOriginals::Linked KeptOriginals::keepAs(std::size_t index, bool byLink,
+                                            const FileIdentity &original, const Make &make)
 {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_shelvesMutex);
+    // Named before it is kept: an entry whose original is missing is passed over, but an
+    // original that no entry names is a second name of its script that nothing lists. The
+    // keeper writes down the entries made meanwhile at once.
+    if (index > m_named)
+        writeEntries();
     try {
-        if (ready(folderKey, original.size)) {
-            const std::size_t index = startEntry(byLink, name, original);
+        // Not kept for want of room: its entry is passed over as well.
+        if (index <= m_named && roomFor(original.size)) {
             const std::string kept = KeptShelves::nameOf(index);
             const NativeFolder *shelf = placeFor(index);
             if (shelf && (make(*shelf, kept) || (clearName(*shelf, kept) && make(*shelf, kept)))) {
@@ -174,13 +192,20 @@ KeptOriginals::Linked KeptOriginals::keepOne(bool byLink, const FileKey &folderK
     return {};
 }
 
-KeptOriginals::Linked KeptOriginals::link(const NativeFolder &folder, const FileKey &folderKey,
-                                          const std::string &name, const FileIdentity &original)
+KeptOriginals::Linked KeptOriginals::keepNow(bool byLink, const FileKey &folderKey,
+                                             const std::string &name, const FileIdentity &original,
+                                             const Make &make)
 {
-    return keepOne(true, folderKey, name, original,
-                   [&](const NativeFolder &shelf, const std::string &kept) {
-                       return nf::linkTo(folder, name, shelf, kept);
-                   });
+    // The script is replaced right after: its entry must last before.
+    const std::optional<std::size_t> index = enter(byLink, folderKey, name, original, true);
+    return index ? keepAs(*index, byLink, original, make) : Linked{};
+}
+
+KeptOriginals::Make KeptOriginals::linkOf(const NativeFolder &folder, const std::string &name)
+{
+    return [&folder, name](const NativeFolder &shelf, const std::string &kept) {
+        return nf::linkTo(folder, name, shelf, kept);
+    };
 }
 
 std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFolder &folder,
@@ -188,8 +213,14 @@ std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFo
                                                                   const std::string &name,
                                                                   const FileIdentity &original)
 {
-    std::packaged_task<Linked()> task([this, &folder, folderKey, name, original] {
-        return link(folder, folderKey, name, original);
+    const std::optional<std::size_t> index = enter(true, folderKey, name, original, false);
+    if (!index) {
+        std::promise<Linked> none;
+        none.set_value({});
+        return none.get_future();
+    }
+    std::packaged_task<Linked()> task([this, &folder, name, original, index = *index] {
+        return keepAs(index, true, original, linkOf(folder, name));
     });
     std::future<Linked> answer = task.get_future();
     bool wake = false;
@@ -207,6 +238,48 @@ std::future<KeptOriginals::Linked> KeptOriginals::keepByLinkAhead(const NativeFo
     if (wake)
         m_aheadWake.notify_one();
     return answer;
+}
+
+void KeptOriginals::writeEntries()
+{
+    const std::lock_guard lock(m_mutex);
+    writeDown(false);
+}
+
+void KeptOriginals::writeDown(bool flush)
+{
+    if (m_unwritten.empty())
+        return;
+    try {
+        append(m_unwritten, flush);
+        m_unflushed = !flush;
+        m_unwritten.clear();
+        m_named = m_entries;
+    } catch (const FileError &) {
+        // Their originals are not kept; the entries stay, for the numbers to follow on.
+        m_allKept = false;
+    }
+}
+
+void KeptOriginals::entriesWritten(bool flushed)
+{
+    const std::lock_guard lock(m_mutex);
+    if (!std::exchange(m_unflushed, false))
+        return;
+    try {
+        if (flushed)
+            nf::waitWritten(m_manifest); // and hears of an error the flush met
+        else
+            nf::flushData(m_manifest);
+    } catch (const FileError &) {
+        m_allKept = false;
+    }
+}
+
+std::uint64_t KeptOriginals::volume() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_folderKey.volume;
 }
 
 KeptOriginals::Linked KeptOriginals::linked(std::future<Linked> &answer)
@@ -252,7 +325,7 @@ std::optional<std::size_t> KeptOriginals::keepByCopy(const NativeFolder &, const
                                                      const NativeFile &held,
                                                      const FileIdentity &original)
 {
-    return keepOne(false, folderKey, name, original,
+    return keepNow(false, folderKey, name, original,
                    [&](const NativeFolder &shelf, const std::string &kept) {
                        return nf::copyTo(held, shelf, kept);
                    })
@@ -277,7 +350,7 @@ void KeptOriginals::remove(const NativeFolder &shelf, const std::string &kept)
 
 void KeptOriginals::forget(std::size_t index) noexcept
 {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_shelvesMutex);
     try {
         if (const NativeFolder *shelf = m_shelves ? m_shelves->shelfOf(index) : nullptr)
             nf::removeName(*shelf, KeptShelves::nameOf(index));
@@ -294,11 +367,12 @@ void KeptOriginals::noteOutput(std::size_t index, const FileIdentity &output)
 void KeptOriginals::finish() noexcept
 {
     stopKeeping();
-    const std::lock_guard lock(m_mutex);
+    const std::scoped_lock lock(m_mutex, m_shelvesMutex);
     if (m_finished || !m_manifest)
         return;
     m_finished = true;
     try {
+        writeDown(false); // a run that ended between two flushes
         // The kept names outlast a power cut before the record says the run ended.
         if (!nf::flushFileSystemOf(m_manifest))
             m_shelves->flush(1, m_entries);

@@ -5,6 +5,7 @@
 #include "nativefiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -46,19 +47,29 @@ public:
     ~KeptOriginals();
 
     // A script of that size was read: what the rest of the run may still need room for.
-    void seen(std::uint64_t size) { m_largest = std::max(m_largest, size); }
+    void seen(std::uint64_t size) { m_largest = std::max(m_largest.load(), size); }
     // Just before the script's name is given to its new file: keeps the old file by a second
     // name, no byte copied. The entry's number, or nullopt when it was not kept.
     std::optional<std::size_t> keepByLink(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const FileIdentity &original);
     // keepByLink on a thread of the keeper's own, so that a batch's originals are kept while the
-    // run writes and flushes the batch; `folder` must outlive the answer.
+    // run writes and flushes the batch; `folder` must outlive the answer. The record names the
+    // original before the keeper keeps it, and before writeEntries() returns.
     std::future<Linked> keepByLinkAhead(const NativeFolder &folder, const FileKey &folderKey,
                                         const std::string &name, const FileIdentity &original);
     // The answer of keepByLinkAhead(), once it is there.
     Linked linked(std::future<Linked> &answer);
+    // Before the flush that makes a batch's new texts last: writes down the entries of its
+    // originals, so that the same flush makes the record name them before any is replaced.
+    void writeEntries();
     // Keeps what waits to be kept ahead now: the run is about to wait for the disk.
     void keepWaiting();
+    // After the flush of a batch's new texts, before its first replacement: `flushed` says
+    // whether that flush covered the record's disk; if not, the entries are flushed by
+    // themselves.
+    void entriesWritten(bool flushed);
+    // The disk the originals are kept on, once one is.
+    std::uint64_t volume() const;
     // Before the copy-back writes over the script: keeps a copy of it, read through `held`.
     std::optional<std::size_t> keepByCopy(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const NativeFile &held,
@@ -74,16 +85,21 @@ public:
 private:
     // Makes the kept original by that name in that shelf; false when the name is taken.
     using Make = std::function<bool(const NativeFolder &shelf, const std::string &kept)>;
-    Linked keepOne(bool byLink, const FileKey &folderKey, const std::string &name,
+    // The entry of an original about to be kept, lasting at once with `flush`, else left for
+    // writeEntries(); nullopt when it is not to be kept.
+    std::optional<std::size_t> enter(bool byLink, const FileKey &folderKey, const std::string &name,
+                                     const FileIdentity &original, bool flush);
+    Linked keepAs(std::size_t index, bool byLink, const FileIdentity &original, const Make &make);
+    Linked keepNow(bool byLink, const FileKey &folderKey, const std::string &name,
                    const FileIdentity &original, const Make &make);
-    Linked link(const NativeFolder &folder, const FileKey &folderKey, const std::string &name,
-                const FileIdentity &original);
+    static Make linkOf(const NativeFolder &folder, const std::string &name);
+    void writeDown(bool flush);
     void keep();
     void stopKeeping() noexcept;
-    bool ready(const FileKey &folderKey, std::uint64_t size);
+    bool ready(const FileKey &folderKey);
+    bool roomFor(std::uint64_t size) const;
     bool open();
     void takeOverLastRecord();
-    std::size_t startEntry(bool byLink, const std::string &name, const FileIdentity &original);
     const NativeFolder *placeFor(std::size_t index);
     void append(const std::string &text, bool flush);
     bool clearName(const NativeFolder &shelf, const std::string &kept);
@@ -95,18 +111,23 @@ private:
     Release m_release;
     bool m_opened = false;
     bool m_finished = false;
-    bool m_allKept = true;
-    std::uint64_t m_largest = 0;
+    std::atomic<bool> m_allKept = true;
+    std::atomic<std::uint64_t> m_largest = 0;
     std::optional<NativeFolder> m_folder;
     FileKey m_folderKey;
     std::optional<NativeFolder> m_area;
-    std::optional<KeptShelves> m_shelves; // in m_area
     NativeFile m_lock;
     NativeFile m_manifest;
     std::uint64_t m_manifestSize = 0;
+    std::string m_unwritten;  // entries not yet in m_manifest
+    bool m_unflushed = false; // entries in m_manifest that no flush has covered yet
     std::size_t m_entries = 0;
-    std::size_t m_previous = 0; // the names of the record before, 1..m_previous
-    mutable std::mutex m_mutex; // all of the above
+    std::atomic<std::size_t> m_named = 0; // entries 1..m_named are in m_manifest
+    std::size_t m_previous = 0;           // the names of the record before, 1..m_previous
+    mutable std::mutex m_mutex;           // all of the above
+    // Made once m_area is, and then used by whoever keeps an original, on either thread.
+    std::optional<KeptShelves> m_shelves; // in m_area
+    std::mutex m_shelvesMutex;
     std::vector<std::pair<std::size_t, FileIdentity>> m_outputs; // the run's thread's alone
 
     // Waking the keeper costs the run about as much as a link; it is woken for several at once.

@@ -99,8 +99,10 @@ void ReplacementRun::settle()
     m_pending.clear();
     if (pending.empty())
         return;
-    if (m_kept)
+    if (m_kept) {
+        m_kept->writeEntries();
         m_kept->keepWaiting();
+    }
     // One flush of the file system writes every new text of the batch with a single wait for
     // the disk; flushing them one by one waits for it once a script. Where the system offers no
     // such flush, each is flushed on its own.
@@ -125,6 +127,10 @@ void ReplacementRun::settle()
         }
     } catch (...) {
         flushFailure = std::current_exception();
+    }
+    if (m_kept) {
+        const auto volume = flushedVolumes.find(m_kept->volume());
+        m_kept->entriesWritten(volume != flushedVolumes.end() && volume->second);
     }
     // The record names them all with one flush; then each replacement follows its own script's
     // flush, and a failure leaves the later ones as they were.

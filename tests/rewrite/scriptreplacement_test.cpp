@@ -784,6 +784,7 @@ TEST(ScriptReplacementDurability, TracedRun)
     if (folder == nullptr)
         GTEST_SKIP() << "part of DurabilityOrder";
     RewriteRun run(RewriteRun::Flushes::Batched);
+    run.keepOriginals(folder, kForward);
     // The copy-back first, so that its own flush of the folder comes before the renames.
     for (const char *name : {"h.txt", "a.txt", "b.txt"})
         run.rewrite(folder, name, kForward);
@@ -811,7 +812,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         ::setenv("ASAN_OPTIONS",
                  ((asan ? std::string(asan) + ":" : std::string()) + "detect_leaks=0").c_str(), 1);
         const std::string filter = "--gtest_filter=ScriptReplacementDurability.TracedRun";
-        ::execlp("strace", "strace", "-f", "-qq", "-y", "-o", trace.c_str(), "-e",
+        ::execlp("strace", "strace", "-f", "-qq", "-y", "-s", "200", "-o", trace.c_str(), "-e",
                  "trace=fdatasync,fsync,syncfs,rename,renameat,renameat2,pwrite64", self.c_str(),
                  filter.c_str(), static_cast<char *>(nullptr));
         return 96;
@@ -840,6 +841,29 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
     };
     const std::string dir = folder.folder();
+    const std::string script = dir + "/h.txt>";
+    const auto firstWrite = first([&](auto &l) { return has(l, "pwrite64(", script); });
+
+    // The record of what undo needs names each original, and lasts, before its script changes.
+    for (const std::string name : {"a.txt", "b.txt", "h.txt"}) {
+        const auto named = first([&](auto &l) {
+            return has(l, "pwrite64(", "/MANIFIESTO>") && has(l, " " + name + "\\n", "");
+        });
+        std::ptrdiff_t flushed = -1;
+        for (auto i = named + 1; named >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i) {
+            const std::string &line = lines[static_cast<std::size_t>(i)];
+            if (has(line, "syncfs(", "") || has(line, "fdatasync(", "/MANIFIESTO>)")) {
+                flushed = i;
+                break;
+            }
+        }
+        const auto changed =
+            name == "h.txt" ? firstWrite
+                            : first([&](auto &l) { return has(l, "rename", "\"" + name + "\""); });
+        EXPECT_GE(named, 0) << name;
+        EXPECT_GE(flushed, 0) << name;
+        EXPECT_LT(flushed, changed) << name;
+    }
 
     std::ptrdiff_t lastRename = -1;
     for (const char *name : {"a.txt", "b.txt", "s.txt"}) {
@@ -868,11 +892,9 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
 
     // Copy-back: the recovery file is flushed, and its name too, before the script is written;
     // the script is flushed after its last write.
-    const std::string script = dir + "/h.txt>";
     const auto recoveryFlushed =
         first([&](auto &l) { return has(l, "fdatasync(", ".recuperar>"); });
     const auto recoveryNamed = first([&](auto &l) { return has(l, "fsync(", "<" + dir + ">)"); });
-    const auto firstWrite = first([&](auto &l) { return has(l, "pwrite64(", script); });
     const auto lastWrite = last([&](auto &l) { return has(l, "pwrite64(", script); });
     const auto scriptFlushed = last([&](auto &l) { return has(l, "fdatasync(", script); });
     // Its phase byte too, once written, before the script is.
