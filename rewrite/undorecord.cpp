@@ -181,8 +181,15 @@ std::optional<UndoManifest> parse(std::string_view text)
 
 bool singleComponent(std::string_view name)
 {
+    // A backslash is a character of a name like any other on POSIX: a script named with one
+    // must not make the whole record unreadable.
+#ifdef _WIN32
+    constexpr std::string_view kNotInAName("/\\\0", 3);
+#else
+    constexpr std::string_view kNotInAName("/\0", 2);
+#endif
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+           name.find_first_of(kNotInAName) == std::string_view::npos;
 }
 
 bool trustedArea(const FileIdentity &area)
