@@ -240,7 +240,7 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
             if (changes == ScriptChanges{})
                 continue;
             ++changed;
-            streams.out << script << ": " << changesText(changes) << '\n';
+            streams.out << shownName(script) << ": " << changesText(changes) << '\n';
         }
     } catch (const RewriteAbandoned &) {
         // Told by stopSignal.
@@ -258,6 +258,28 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 }
 
 } // namespace
+
+std::string shownName(std::string_view name)
+{
+    constexpr const char *kHex = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte == '\\') {
+            shown += "\\\\";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) { // U+0080 to U+009F
+            shown += {'\\', 'u', '0', '0', kHex[next >> 4], kHex[next & 0xf]};
+            ++i;
+        } else {
+            shown += static_cast<char>(byte);
+        }
+    }
+    return shown;
+}
 
 std::string failureText(const FileError &error, const CommandLine &command)
 {

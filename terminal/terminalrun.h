@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 class FileError;
 
@@ -27,3 +28,8 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams);
 // is not there or is not a folder, and whether a typed answer says yes.
 std::string failureText(const FileError &error, const CommandLine &command);
 bool answeredYes(const std::string &answer);
+// A script's name as a line of the terminal shows it. Another user may name a script with
+// control characters, to break a listing into false lines or to command the terminal: they
+// are shown as escapes (\x0a, \u009b), and a backslash as two, so that no name passes for
+// another.
+std::string shownName(std::string_view name);

@@ -62,7 +62,7 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
         streams.err << "Se restauraron " << count - changed.size() << " de " << count
                     << " scripts; estos cambiaron después y no se tocaron:\n";
         for (const std::string &name : changed)
-            streams.err << name << '\n';
+            streams.err << shownName(name) << '\n';
         return kSomeChanged;
     } catch (const FileError &error) {
         streams.err << failureText(error, command) << '\n';

@@ -360,6 +360,23 @@ TEST_F(TerminalRun, RewritesTheScriptsTheWindowListsAndSaysSo)
     EXPECT_EQ(read(".oculto.txt"), "{oculto}");
 }
 
+// Another user's script, named to break the listing into false lines or to command the terminal:
+// its name is shown escaped, in the dry run and in undo's list alike.
+TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
+{
+    const std::string name = "a\n0 de 0 scripts cambiarían\x1b]0;x\x07\\\xc2\x9b.txt";
+    const std::string shown = "a\\x0a0 de 0 scripts cambiarían\\x1b]0;x\\x07\\\\\\u009b.txt";
+    write(name, "{a}");
+    EXPECT_EQ(run({"--simular", "--cambiar", "{}", "--por", "<>", folder()}).out,
+              shown + ": 0 espacios quitados, 1 delimitador izquierdo y 1 derecho cambiado\n" +
+                  "1 de 1 scripts cambiarían\n");
+    ASSERT_EQ(run({"--cambiar", "{}", "--por", "<>", "--si", folder()}).status, 0);
+    write(name, "<a> editado");
+    EXPECT_EQ(run({"--deshacer", "--si", folder()}).err,
+              "Se restauraron 0 de 1 scripts; estos cambiaron después y no se tocaron:\n" + shown +
+                  "\n");
+}
+
 // Numbers sort by value, as in the window: 10.txt comes after the read-only 2.txt, so the run
 // stops before it.
 TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
