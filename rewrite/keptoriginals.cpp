@@ -291,6 +291,7 @@ KeptOriginals::Linked KeptOriginals::linked(std::future<Linked> &answer)
 
 void KeptOriginals::keepWaiting()
 {
+    writeEntries();
     m_aheadWake.notify_one();
 }
 

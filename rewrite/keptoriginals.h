@@ -54,15 +54,14 @@ public:
                                           const std::string &name, const FileIdentity &original);
     // keepByLink on a thread of the keeper's own, so that a batch's originals are kept while the
     // run writes and flushes the batch; `folder` must outlive the answer. The record names the
-    // original before the keeper keeps it, and before writeEntries() returns.
+    // original before the keeper keeps it, and before keepWaiting() returns.
     std::future<Linked> keepByLinkAhead(const NativeFolder &folder, const FileKey &folderKey,
                                         const std::string &name, const FileIdentity &original);
     // The answer of keepByLinkAhead(), once it is there.
     Linked linked(std::future<Linked> &answer);
     // Before the flush that makes a batch's new texts last: writes down the entries of its
-    // originals, so that the same flush makes the record name them before any is replaced.
-    void writeEntries();
-    // Keeps what waits to be kept ahead now: the run is about to wait for the disk.
+    // originals, so that the same flush makes the record name them before any is replaced, and
+    // keeps what waits to be kept ahead while the run waits for the disk.
     void keepWaiting();
     // After the flush of a batch's new texts, before its first replacement: `flushed` says
     // whether that flush covered the record's disk; if not, the entries are flushed by
@@ -93,6 +92,7 @@ private:
     Linked keepNow(bool byLink, const FileKey &folderKey, const std::string &name,
                    const FileIdentity &original, const Make &make);
     static Make linkOf(const NativeFolder &folder, const std::string &name);
+    void writeEntries();
     void writeDown(bool flush);
     void keep();
     void stopKeeping() noexcept;

@@ -99,10 +99,8 @@ void ReplacementRun::settle()
     m_pending.clear();
     if (pending.empty())
         return;
-    if (m_kept) {
-        m_kept->writeEntries();
+    if (m_kept)
         m_kept->keepWaiting();
-    }
     // One flush of the file system writes every new text of the batch with a single wait for
     // the disk; flushing them one by one waits for it once a script. Where the system offers no
     // such flush, each is flushed on its own.
