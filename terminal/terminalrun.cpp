@@ -257,17 +257,15 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
     return 0;
 }
 
-} // namespace
-
-std::string shownName(std::string_view name)
+std::string escaped(std::string_view text, bool backslashes)
 {
     constexpr const char *kHex = "0123456789abcdef";
     std::string shown;
-    shown.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
-        if (byte == '\\') {
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (byte == '\\' && backslashes) {
             shown += "\\\\";
         } else if (byte < 0x20 || byte == 0x7f) {
             shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
@@ -279,6 +277,24 @@ std::string shownName(std::string_view name)
         }
     }
     return shown;
+}
+
+} // namespace
+
+std::string shownName(std::string_view name)
+{
+    return escaped(name, true);
+}
+
+void tellSetAside(std::ostream &err, const std::vector<std::string> &messages)
+{
+#ifdef _WIN32
+    constexpr bool kBackslashesAreInNames = false; // they separate a path's folders
+#else
+    constexpr bool kBackslashesAreInNames = true;
+#endif
+    for (const std::string &message : messages)
+        err << escaped(message, kBackslashesAreInNames) << '\n';
 }
 
 std::string failureText(const FileError &error, const CommandLine &command)
@@ -300,8 +316,7 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     if (command.dryRun)
         return dryRunFromTerminal(command, streams);
     // What a killed run left half done is finished first; what it set aside is told.
-    for (const std::string &message : finishInterruptedRewrites())
-        streams.err << message << '\n';
+    tellSetAside(streams.err, finishInterruptedRewrites());
     FolderScripts listed = listScripts(command, streams.err);
     if (listed.failure != 0)
         return listed.failure;

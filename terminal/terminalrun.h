@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class FileError;
 
@@ -33,3 +34,6 @@ bool answeredYes(const std::string &answer);
 // are shown as escapes (\x0a, \u009b), and a backslash as two, so that no name passes for
 // another.
 std::string shownName(std::string_view name);
+// What the recovery of a killed run set aside, a message a line. Each names a script, and is
+// shown as its name would be, a path's separators aside.
+void tellSetAside(std::ostream &err, const std::vector<std::string> &messages);

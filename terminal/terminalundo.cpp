@@ -42,8 +42,7 @@ bool confirmed(const CommandLine &command, TerminalStreams streams, std::size_t 
 int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
     // A run or an undo that was killed is finished first, so that undo sees whole scripts.
-    for (const std::string &message : finishInterruptedRewrites())
-        streams.err << message << '\n';
+    tellSetAside(streams.err, finishInterruptedRewrites());
     try {
         LastRunUndo undo(command.folder.empty() ? std::string(".") : command.folder);
         const std::size_t count = undo.count();

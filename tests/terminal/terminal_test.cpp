@@ -1,4 +1,5 @@
 #include "temporaryfolder.h"
+#include "terminalrun.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -375,6 +376,14 @@ TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
     EXPECT_EQ(run({"--deshacer", "--si", folder()}).err,
               "Se restauraron 0 de 1 scripts; estos cambiaron después y no se tocaron:\n" + shown +
                   "\n");
+}
+
+// What recovery set aside names a script too: it reaches the terminal escaped, a line each.
+TEST(TerminalRecovery, WhatWasSetAsideNeverCommandsTheTerminal)
+{
+    std::ostringstream err;
+    tellSetAside(err, {"El script «/d/a\x1b]0;x\x07\\\xc2\x9b.txt» cambió", "«/d/b\n.txt»"});
+    EXPECT_EQ(err.str(), "El script «/d/a\\x1b]0;x\\x07\\\\\\u009b.txt» cambió\n«/d/b\\x0a.txt»\n");
 }
 
 // Numbers sort by value, as in the window: 10.txt comes after the read-only 2.txt, so the run
