@@ -294,9 +294,10 @@ TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
           std::string("k 1 r 1 3 0 3 a%2Fb\n"), std::string("k 1 r 1 3 0 3 ../b\n"),
           std::string("k 1 r 1 3 0 3 a%00b\n"), std::string("k 1 r 1 3 0 3 a%2\n"),
           std::string("k 2 r 1 3 0 3 a.txt\n"), entry + "fin\n" + entry,
-          entry + "f 2 1 4 0 3 5 6\n"})
+          entry + "f 2 1 4 0 3 5 6\n"}) {
         EXPECT_FALSE(undorecord::parse(head + hostile)) << hostile;
-        // A backslash separates only on Windows; elsewhere a script may be named with one.
+    }
+    // A backslash separates only on Windows; elsewhere a script may be named with one.
 #ifdef _WIN32
     EXPECT_FALSE(undorecord::parse(head + "k 1 r 1 3 0 3 a%5Cb\n"));
 #else
