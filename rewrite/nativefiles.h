@@ -295,6 +295,9 @@ void removeEmptyFolder(const NativeFolder &parent, const std::string &name);
 std::string randomToken();
 // How many more files the process may open now.
 std::size_t openFileRoom();
+// Raises the process's own limit of open files, never past the one the system sets it, so that
+// `room` more may be opened than are open now. Nothing where there is no such limit (Windows).
+void allowOpenFiles(std::size_t room);
 // Past a file-size limit a write then fails (61) instead of a signal ending the program.
 void ignoreFileSizeSignal();
 

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -226,6 +227,17 @@ std::size_t openFileRoom()
         open = open > 0 ? open - 1 : 0; // the listing's own
     }
     return static_cast<std::size_t>(limit > open ? limit - open : 0);
+}
+
+void allowOpenFiles(std::size_t room)
+{
+    const std::size_t now = openFileRoom();
+    rlimit files{};
+    if (now >= room || ::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max)
+        return;
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, files.rlim_cur + (room - now));
+    // Where it cannot be raised, the run holds fewer scripts at once.
+    ::setrlimit(RLIMIT_NOFILE, &files);
 }
 
 void ignoreFileSizeSignal()

@@ -93,6 +93,8 @@ std::size_t openFileRoom()
     return std::size_t{1} << 16; // no per-process limit short of 2^24 handles
 }
 
+void allowOpenFiles(std::size_t) {}
+
 void ignoreFileSizeSignal() {}
 
 } // namespace nativefiles

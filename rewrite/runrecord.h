@@ -22,7 +22,7 @@ public:
     // The names a run may give its own files, unpredictable to anyone who watches its folders:
     // slots below kLinkSlot hold the pending scripts of a batch, kLinkSlot the name an unnamed
     // file gets just before its rename.
-    static constexpr std::size_t kLinkSlot = 64;
+    static constexpr std::size_t kLinkSlot = 1024;
 
     // Makes the record in the first private folder that can be had. Throws FileError.
     RunRecord();
