@@ -218,7 +218,7 @@ template <typename Unit> void ScriptTransform::consume(unsigned char *data, std:
         return;
     }
     emitPendingSpaces<Unit>();
-    emit<Unit>(data + begin * sizeof(Unit), (end - begin) * sizeof(Unit));
+    emitMapped<Unit>(data + begin * sizeof(Unit), (end - begin) * sizeof(Unit));
     m_pendingSpaces = units - end;
 }
 
@@ -226,7 +226,7 @@ template <typename Unit> void ScriptTransform::emitPendingSpaces()
 {
     std::array<unsigned char, kSpacesPiece> spaces;
     while (m_pendingSpaces > 0) {
-        // emit() maps the characters where they stand, so the piece is filled each time.
+        // emitMapped() maps the characters where they stand, so the piece is filled each time.
         if constexpr (sizeof(Unit) == 1) {
             spaces.fill(kSpace);
         } else {
@@ -235,12 +235,12 @@ template <typename Unit> void ScriptTransform::emitPendingSpaces()
         }
         const std::size_t count = static_cast<std::size_t>(
             std::min<std::uint64_t>(m_pendingSpaces, spaces.size() / sizeof(Unit)));
-        emit<Unit>(spaces.data(), count * sizeof(Unit));
+        emitMapped<Unit>(spaces.data(), count * sizeof(Unit));
         m_pendingSpaces -= count;
     }
 }
 
-template <typename Unit> void ScriptTransform::emit(unsigned char *data, std::size_t size)
+template <typename Unit> void ScriptTransform::emitMapped(unsigned char *data, std::size_t size)
 {
     if (m_dropped)
         m_same = false;

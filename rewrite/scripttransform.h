@@ -76,7 +76,7 @@ private:
     void decideRoad(unsigned char first, unsigned char second);
     template <typename Unit> void consume(unsigned char *data, std::size_t size);
     template <typename Unit> void emitPendingSpaces();
-    template <typename Unit> void emit(unsigned char *data, std::size_t size);
+    template <typename Unit> void emitMapped(unsigned char *data, std::size_t size);
     void emitOddByte();
     template <typename Unit> void countChanges(const unsigned char *data, std::size_t size);
     void hand(const unsigned char *data, std::size_t size);
