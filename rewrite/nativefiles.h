@@ -296,8 +296,9 @@ std::string randomToken();
 // How many more files the process may open now.
 std::size_t openFileRoom();
 // Raises the process's own limit of open files, never past the one the system sets it, so that
-// `room` more may be opened than are open now. Nothing where there is no such limit (Windows).
-void allowOpenFiles(std::size_t room);
+// `room` more may be opened than are open now (nothing where there is no such limit: Windows).
+// Answers openFileRoom() as it then is.
+std::size_t allowOpenFiles(std::size_t room);
 // Past a file-size limit a write then fails (61) instead of a signal ending the program.
 void ignoreFileSizeSignal();
 

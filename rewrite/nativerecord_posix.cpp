@@ -229,15 +229,16 @@ std::size_t openFileRoom()
     return static_cast<std::size_t>(limit > open ? limit - open : 0);
 }
 
-void allowOpenFiles(std::size_t room)
+std::size_t allowOpenFiles(std::size_t room)
 {
     const std::size_t now = openFileRoom();
     rlimit files{};
     if (now >= room || ::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max)
-        return;
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, files.rlim_cur + (room - now));
+        return now;
+    const rlim_t more = std::min<rlim_t>(files.rlim_max - files.rlim_cur, room - now);
+    files.rlim_cur += more;
     // Where it cannot be raised, the run holds fewer scripts at once.
-    ::setrlimit(RLIMIT_NOFILE, &files);
+    return ::setrlimit(RLIMIT_NOFILE, &files) == 0 ? now + static_cast<std::size_t>(more) : now;
 }
 
 void ignoreFileSizeSignal()

@@ -44,9 +44,8 @@ ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
     const std::size_t wanted = std::clamp<std::size_t>(batchSize, 1, RunRecord::kLinkSlot);
     // A desktop session's usual limit (1024) holds a fourth of a full batch; the system's own
     // ceiling is far above it.
-    if (wanted > 1)
-        nf::allowOpenFiles(kReservedFiles + wanted * (kFilesPerPendingScript + 1));
-    const DescriptorBudget budget = descriptorBudget(nf::openFileRoom(), wanted);
+    const DescriptorBudget budget = descriptorBudget(
+        nf::allowOpenFiles(kReservedFiles + wanted * (kFilesPerPendingScript + 1)), wanted);
     m_batchSize = budget.batch;
     if (m_batchSize > 1)
         m_closer =
