@@ -4,6 +4,7 @@
 #include "cmdcambiar.h"
 #include "lastrunundo.h"
 #include "modificarscript.h"
+#include "runfolder.h"
 #include "scripttransform.h"
 
 #include <sys/resource.h>
@@ -82,6 +83,7 @@ public:
     void selectFile(std::int32_t index) override { m_selected = static_cast<std::size_t>(index); }
     std::string currentFileName() override { return m_names[m_selected]; }
     std::string folderPath() override { return m_folder; }
+    NativeFolder holdFolder() override { return openRunFolder(m_folder); }
     std::string fieldText(Control field) override
     {
         switch (field) {
@@ -155,11 +157,11 @@ std::vector<std::string> manyScripts(const fs::path &folder, std::size_t count)
 void runOver(const fs::path &folder, const std::vector<std::string> &names, const Cierres &cierres,
              bool keep)
 {
-    RewriteRun run(RewriteRun::Flushes::Batched);
+    RewriteRun run(openRunFolder(folder.string()), RewriteRun::Flushes::Batched);
     if (keep)
-        run.keepOriginals(folder.string(), cierres);
+        run.keepOriginals(cierres);
     for (const std::string &name : names)
-        run.rewrite(folder.string(), name, cierres);
+        run.rewrite(name, cierres);
     run.finish();
 }
 

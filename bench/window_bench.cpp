@@ -9,6 +9,7 @@
 #include "frmdovezurad.h"
 #include "messageboxes.h"
 #include "modificarscript.h"
+#include "runfolder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,9 +105,9 @@ double coreSeconds(const fs::path &folder, const std::vector<std::string> &names
 {
     const auto start = Clock::now();
     // The run's own way: scripts flushed in batches, the folder once at the end.
-    RewriteRun run(RewriteRun::Flushes::Batched);
+    RewriteRun run(openRunFolder(folder.string()), RewriteRun::Flushes::Batched);
     for (const std::string &name : names)
-        run.rewrite(folder.string(), name, cierres);
+        run.rewrite(name, cierres);
     run.finish();
     return std::chrono::duration<double>(Clock::now() - start).count();
 }

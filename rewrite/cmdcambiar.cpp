@@ -41,8 +41,9 @@ bool rewriteAll(WindowOperations &window)
         window.setEnabled(control, false);
     window.freezeFileList();
 
-    RewriteRun run(RewriteRun::Flushes::Batched);
-    run.keepOriginals(window.folderPath(), readCierres(window));
+    // Held before anything is written, so that the whole run works in the folder listed.
+    RewriteRun run(window.holdFolder(), RewriteRun::Flushes::Batched);
+    run.keepOriginals(readCierres(window));
     // Told however the run ends: what it changed is what an undo takes back.
     struct Teller
     {
@@ -74,8 +75,7 @@ bool rewriteAll(WindowOperations &window)
             window.handlePendingEvents();
             return !window.isClosing();
         };
-        if (run.rewrite(window.folderPath(), window.currentFileName(), readCierres(window),
-                        progress))
+        if (run.rewrite(window.currentFileName(), readCierres(window), progress))
             ++changed;
     }
     // A close that came during the last script ends the program without a word.

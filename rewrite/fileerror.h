@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 // A failure on the file system as the user sees it: a number known to users of this kind of
 // program and a Spanish description.
@@ -13,6 +14,16 @@ public:
 
     std::int32_t number() const { return m_number; }
     const std::string &description() const { return m_description; }
+    // What the failure concerns, for a user who must find it ("el enlace /srv/equipo es de otro
+    // usuario"): native bytes, empty when the number says enough. The window shows the number
+    // and description only; the command line adds this after them.
+    const std::string &detail() const { return m_detail; }
+    FileError about(std::string detail) const
+    {
+        FileError error = *this;
+        error.m_detail = std::move(detail);
+        return error;
+    }
 
     static FileError fromErrno(int systemError);
     // A Windows error code (GetLastError); the codes are numbers here, so that the table is one
@@ -34,4 +45,5 @@ public:
 private:
     std::int32_t m_number = 0;
     std::string m_description;
+    std::string m_detail;
 };

@@ -20,9 +20,9 @@ constexpr std::uint64_t kReserveShare = 100;
 
 } // namespace
 
-KeptOriginals::KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space,
+KeptOriginals::KeptOriginals(const NativeFolder &folder, Cierres cierres, SpaceOnDisk space,
                              Release release)
-    : m_folderPath(std::move(folder)), m_cierres(std::move(cierres)), m_space(std::move(space)),
+    : m_folder(folder), m_cierres(std::move(cierres)), m_space(std::move(space)),
       m_release(std::move(release))
 {
     if (!m_space)
@@ -67,9 +67,8 @@ bool KeptOriginals::roomFor(std::uint64_t size) const
 
 bool KeptOriginals::open()
 {
-    m_folder = nf::openFolder(m_folderPath);
-    m_folderKey = nf::identityOf(m_folder->file).key;
-    m_area = nf::openArea(*m_folder, ur::kAreaName, true);
+    m_folderKey = nf::identityOf(m_folder.file).key;
+    m_area = nf::openArea(m_folder, ur::kAreaName, true);
     // An area that is not ours alone is neither used, nor changed, nor removed.
     if (!m_area || !ur::trustedArea(nf::identityOf(m_area->file)))
         return false;
@@ -106,8 +105,7 @@ void KeptOriginals::takeOverLastRecord()
             m_previous = names;
         } else {
             // The first format's originals, in the area itself, go at once.
-            for (std::size_t index = 1; index <= names; ++index)
-                remove(*m_area, KeptShelves::nameOf(index));
+            KeptShelves(*m_area, false, false).removeFrom(1, m_release);
         }
     }
 }
@@ -365,6 +363,14 @@ void KeptOriginals::noteOutput(std::size_t index, const FileIdentity &output)
     m_outputs.emplace_back(index, output);
 }
 
+void KeptOriginals::noteNotKept(const std::string &name)
+{
+    const std::lock_guard lock(m_mutex);
+    m_allKept = false;
+    if (m_manifest)
+        m_unwritten += ur::notKeptLine(name);
+}
+
 void KeptOriginals::finish() noexcept
 {
     stopKeeping();
@@ -381,11 +387,8 @@ void KeptOriginals::finish() noexcept
         for (const auto &[index, output] : m_outputs)
             text += ur::outputLine(index, output);
         append(text + ur::endLine(), true);
-        for (std::size_t index = m_entries + 1; index <= m_previous; ++index) {
-            if (const NativeFolder *shelf = m_shelves->shelfOf(index))
-                remove(*shelf, KeptShelves::nameOf(index));
-        }
-        m_shelves->removeEmpty(m_entries + 1, m_previous);
+        if (m_previous > m_entries)
+            m_shelves->removeFrom(m_entries + 1, m_release);
     } catch (const FileError &) {
         // Undo then proves each script is the run's output by its bytes, and removes what the
         // record before left.

@@ -40,8 +40,10 @@ public:
     // which the run need not wait for.
     using Release = std::function<void(NativeFile)>;
 
-    // Nothing is touched before the first original is kept.
-    KeptOriginals(std::string folder, Cierres cierres, SpaceOnDisk space, Release release = {});
+    // Nothing is touched before the first original is kept. `folder` is the run's, held by it
+    // for longer than this lives.
+    KeptOriginals(const NativeFolder &folder, Cierres cierres, SpaceOnDisk space,
+                  Release release = {});
     KeptOriginals(const KeptOriginals &) = delete;
     KeptOriginals &operator=(const KeptOriginals &) = delete;
     ~KeptOriginals();
@@ -77,6 +79,9 @@ public:
     void forget(std::size_t index) noexcept;
     // The script as the run left it. From the run's thread only.
     void noteOutput(std::size_t index, const FileIdentity &output);
+    // A script of the folder that the run changed without keeping its original: the record
+    // names it, for undo to tell.
+    void noteNotKept(const std::string &name);
     // Ends the record with each output's identity. Idempotent; never throws.
     void finish() noexcept;
     bool allKept() const;
@@ -105,7 +110,7 @@ private:
     bool clearName(const NativeFolder &shelf, const std::string &kept);
     void remove(const NativeFolder &shelf, const std::string &kept);
 
-    std::string m_folderPath;
+    const NativeFolder &m_folder;
     Cierres m_cierres;
     SpaceOnDisk m_space;
     Release m_release;
@@ -113,7 +118,6 @@ private:
     bool m_finished = false;
     std::atomic<bool> m_allKept = true;
     std::atomic<std::uint64_t> m_largest = 0;
-    std::optional<NativeFolder> m_folder;
     FileKey m_folderKey;
     std::optional<NativeFolder> m_area;
     NativeFile m_lock;

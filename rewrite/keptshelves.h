@@ -3,6 +3,7 @@
 #include "nativefiles.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,6 +28,10 @@ public:
     void flush(std::size_t from, std::size_t to);
     // Removes the shelves of entries `from` to `to` that are empty.
     void removeEmpty(std::size_t from, std::size_t to);
+    // Removes every kept original from entry `first` on, and the shelves left empty: those that
+    // are there, however many a record says there were, so that no number read from a damaged
+    // record makes anything or runs for long. `release` takes the originals removed, still open.
+    void removeFrom(std::size_t first, const std::function<void(NativeFile)> &release);
 
 private:
     const NativeFolder &m_area;

@@ -2,6 +2,7 @@
 
 #include "fileerror.h"
 #include "replacementrun.h"
+#include "runfolder.h"
 #include "scripttransform.h"
 
 #include <algorithm>
@@ -48,19 +49,22 @@ bool sameContent(const FileIdentity &now, const FileIdentity &then)
 
 } // namespace
 
-LastRunUndo::LastRunUndo(const std::string &folder)
-    : m_folderPath(folder), m_folder(nf::openFolder(folder))
+LastRunUndo::LastRunUndo(const std::string &folder) : m_folder(openRunFolder(folder))
 {
+    const std::string area = std::string("la carpeta ") + ur::kAreaName;
     m_area = nf::openArea(m_folder, ur::kAreaName, false);
     if (!m_area) {
         // A link planted by that name is not followed, nor taken for nothing to undo.
         const std::optional<FileIdentity> planted = nf::identityAt(m_folder, ur::kAreaName, false);
         if (planted)
-            throw FileError::heldByAnotherProgram();
+            throw FileError::heldByAnotherProgram().about(area + " no es una carpeta");
         return;
     }
-    if (!ur::trustedArea(nf::identityOf(m_area->file)))
-        throw FileError::heldByAnotherProgram();
+    const FileIdentity found = nf::identityOf(m_area->file);
+    if (!nf::ownedByRunner(found))
+        throw FileError::heldByAnotherProgram().about(area + " es de otro usuario");
+    if (!ur::trustedArea(found))
+        throw FileError::heldByAnotherProgram().about(area + " está abierta a otros usuarios");
     m_lock = nf::lockArea(*m_area, true);
     const NativeFile manifest = nf::openNoLinks(*m_area, ur::kManifestName, false);
     if (!manifest)
@@ -155,24 +159,38 @@ bool LastRunUndo::isRunOutput(const UndoEntry &entry, const FileIdentity &now) c
            unchangedSince(nf::identityOf(script), now);
 }
 
-std::vector<std::string> LastRunUndo::restore()
+LastRunUndo::~LastRunUndo() = default;
+
+std::vector<std::string> LastRunUndo::restore(const std::function<bool()> &goOn)
 {
     std::vector<std::string> changed;
-    for (const Pending &pending : m_pending) {
-        // As found before the question: a change made since shows in what is swapped out, or
-        // in the copy-back's own checks.
+    std::size_t next = 0;
+    for (; next < m_pending.size(); ++next) {
+        if (goOn && !goOn()) {
+            m_stopped = true;
+            break;
+        }
+        // As found before the question: a change made since shows in the last look before the
+        // swap, in what is swapped out, or in the copy-back's own checks.
+        const Pending &pending = m_pending[next];
         const UndoEntry *entry = pending.entry;
         const std::optional<FileIdentity> &now = pending.script;
         const bool restored = now && now->kind == FileIdentity::Kind::Regular &&
                               isRunOutput(*entry, *now) &&
                               (entry->byLink ? restoreLink(pending) : restoreCopy(*entry, *now));
-        if (restored)
+        if (restored) {
             m_done.push_back(entry);
-        else
+            ++m_restored;
+        } else {
             changed.push_back(entry->name);
+        }
     }
-    m_pending.clear();
-    cleanUp(changed.empty());
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(next));
+    if (m_copyBack) {
+        m_copyBack->finish();
+        m_copyBack.reset();
+    }
+    cleanUp(changed.empty() && m_pending.empty());
     return changed;
 }
 
@@ -184,11 +202,13 @@ bool LastRunUndo::restoreLink(const Pending &pending)
     const NativeFolder *shelf = shelfOf(entry.index);
     if (!shelf || pending.kept.key != entry.original)
         return false; // not what the run kept
+    // A last look, change time included: an edit made while the question waited, even one that
+    // kept the length and the modification time, leaves the script as it is.
+    const std::optional<FileIdentity> again = nf::identityAt(m_folder, entry.name, false);
+    if (!again || !unchangedSince(*again, now))
+        return false;
     if (!nf::exchange(*shelf, kept, m_folder, entry.name)) {
-        // No swap on this file system: a last look, then the original goes back over the name.
-        const std::optional<FileIdentity> again = nf::identityAt(m_folder, entry.name, false);
-        if (!again || !unchangedSince(*again, now))
-            return false;
+        // No swap on this file system: the original goes back over the name.
         nf::renameOver(*shelf, kept, m_folder, entry.name);
         return true;
     }
@@ -210,10 +230,13 @@ bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
         return false;
     // The copy-back's own protection: a flushed recovery file first, so that a stop leaves the
     // script whole, the run's output or its original.
-    ReplacementHooks hooks;
-    hooks.copyBackOnly = true;
-    ReplacementRun run(1, std::move(hooks));
-    std::unique_ptr<ScriptReplacement> script = run.open(m_folderPath, entry.name);
+    if (!m_copyBack) {
+        ReplacementHooks hooks;
+        hooks.copyBackOnly = true;
+        m_copyBack = std::make_unique<ReplacementRun>(1, std::move(hooks));
+    }
+    ReplacementRun &run = *m_copyBack;
+    std::unique_ptr<ScriptReplacement> script = run.open(m_folder, entry.name);
     const std::optional<FileIdentity> opened = nf::identityAt(m_folder, entry.name, false);
     if (!script || !opened || !unchangedSince(*opened, now))
         return false;
@@ -231,9 +254,8 @@ bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
     }
     script->endOutput(size);
     run.replace(std::move(script));
-    run.finish();
     const NativeFile restored = nf::openNoLinks(m_folder, entry.name, true);
-    if (restored)
+    if (restored && nf::identityOf(restored).key == entry.original)
         nf::copyTimes(kept, restored);
     return true;
 }
@@ -253,16 +275,16 @@ void LastRunUndo::cleanUp(bool everything)
     m_done.clear();
     if (!everything)
         return;
-    const std::size_t names = std::max(m_manifest.entries.size(), m_manifest.previous);
-    std::vector<std::size_t> leftOver = m_cutShort;
-    for (std::size_t index = m_manifest.entries.size() + 1; index <= names; ++index)
-        leftOver.push_back(index); // the record before's
-    for (const std::size_t index : leftOver) {
+    for (const std::size_t index : m_cutShort) {
         if (const NativeFolder *shelf = shelfOf(index))
             nf::removeName(*shelf, KeptShelves::nameOf(index));
     }
-    // Windows removes no folder that is open, nor one with the lock's file still in it.
-    m_shelves->removeEmpty(1, names);
+    // The record before's, as many as are there. Windows removes no folder that is open, nor
+    // one with the lock's file still in it.
+    const std::size_t entries = m_manifest.entries.size();
+    if (m_manifest.previous > entries)
+        m_shelves->removeFrom(entries + 1, {});
+    m_shelves->removeEmpty(1, entries);
     nf::removeName(*m_area, ur::kNewManifestName);
     nf::removeName(*m_area, ur::kManifestName);
     nf::flushFolder(*m_area);

@@ -1,5 +1,6 @@
 #include "modificarscript.h"
 
+#include "runfolder.h"
 #include "scripttransform.h"
 
 #include <algorithm>
@@ -31,16 +32,17 @@ void readThrough(ScriptReplacement &script, ScriptTransform &transform,
     transform.finish();
 }
 
-RewriteRun::RewriteRun(Flushes flushes, ReplacementHooks hooks)
-    : m_replacement(flushes == Flushes::Batched ? kBatchSize : 1, std::move(hooks))
+RewriteRun::RewriteRun(NativeFolder folder, Flushes flushes, ReplacementHooks hooks)
+    : m_folder(std::move(folder)),
+      m_replacement(flushes == Flushes::Batched ? kBatchSize : 1, std::move(hooks))
 {
 }
 
-bool RewriteRun::rewrite(const std::string &folder, const std::string &fileName,
-                         const Cierres &cierres, const ScriptProgress &progress)
+bool RewriteRun::rewrite(const std::string &fileName, const Cierres &cierres,
+                         const ScriptProgress &progress)
 {
     try {
-        return rewriteOne(folder, fileName, cierres, progress);
+        return rewriteOne(fileName, cierres, progress);
     } catch (...) {
         // The scripts before this one are settled first; a failure among them comes first.
         m_replacement.settle();
@@ -48,8 +50,8 @@ bool RewriteRun::rewrite(const std::string &folder, const std::string &fileName,
     }
 }
 
-bool RewriteRun::rewriteOne(const std::string &folder, const std::string &fileName,
-                            const Cierres &cierres, const ScriptProgress &progress)
+bool RewriteRun::rewriteOne(const std::string &fileName, const Cierres &cierres,
+                            const ScriptProgress &progress)
 {
     std::unique_ptr<ScriptReplacement> script;
     // Nothing is written while the new text is the script's own prefix.
@@ -61,7 +63,7 @@ bool RewriteRun::rewriteOne(const std::string &folder, const std::string &fileNa
             script->startOutput(offset);
         script->write(data, size, offset);
     });
-    script = m_replacement.open(folder, fileName);
+    script = m_replacement.open(m_folder, fileName);
     if (!script)
         return false; // reached before under another name
 
@@ -83,7 +85,7 @@ void RewriteRun::finish()
 void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres,
                      const ScriptProgress &progress)
 {
-    RewriteRun run;
-    run.rewrite(folder, fileName, cierres, progress);
+    RewriteRun run(openRunFolder(folder));
+    run.rewrite(fileName, cierres, progress);
     run.finish();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cierres.h"
+#include "nativefiles.h"
 #include "replacementrun.h"
 #include "scriptprogress.h"
 #include "scripttransform.h"
@@ -10,8 +11,9 @@
 #include <string>
 
 // A run of script rewrites: what one click of the button does to its scripts. It lives for the
-// run, so that a file reached under two names is rewritten once, and the flushes of several
-// scripts may be shared.
+// run and holds the run's folder (runfolder.h), so that a file reached under two names is
+// rewritten once, the flushes of several scripts may be shared, and nobody who renames the
+// folder meanwhile can lead the run elsewhere.
 class RewriteRun
 {
 public:
@@ -21,29 +23,29 @@ public:
         Batched,    // small groups of scripts are flushed together, then renamed one by one
     };
 
-    explicit RewriteRun(Flushes flushes = Flushes::EachScript, ReplacementHooks hooks = {});
+    // `folder` as openRunFolder() opened it.
+    explicit RewriteRun(NativeFolder folder, Flushes flushes = Flushes::EachScript,
+                        ReplacementHooks hooks = {});
 
-    // Rewrites one script: trims the spaces at both ends, then replaces every CierreIz by
-    // NewCierreIz and after that every CierreDer by NewCierreDer. Throws FileError, leaving the
-    // script as it was; every script before it in the run is then rewritten for good. Returns
-    // whether the script gets a new text (false when it stays as it is, or was reached before
-    // under another name).
-    bool rewrite(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+    // Rewrites one script of the folder: trims the spaces at both ends, then replaces every
+    // CierreIz by NewCierreIz and after that every CierreDer by NewCierreDer. Throws FileError,
+    // leaving the script as it was; every script before it in the run is then rewritten for
+    // good. Returns whether the script gets a new text (false when it stays as it is, or was
+    // reached before under another name).
+    bool rewrite(const std::string &fileName, const Cierres &cierres,
                  const ScriptProgress &progress = {});
 
     // Makes every rewrite of the run final and lasting. Throws the first failure.
     void finish();
-    // Keeps the originals of the scripts of `folder` it changes, for undo (see ReplacementRun).
-    void keepOriginals(const std::string &folder, const Cierres &cierres)
-    {
-        m_replacement.keepOriginals(folder, cierres);
-    }
+    // Keeps the originals of the scripts of the folder it changes, for undo (see ReplacementRun).
+    void keepOriginals(const Cierres &cierres) { m_replacement.keepOriginals(m_folder, cierres); }
     bool originalsKept() const { return m_replacement.originalsKept(); }
 
 private:
-    bool rewriteOne(const std::string &folder, const std::string &fileName, const Cierres &cierres,
+    bool rewriteOne(const std::string &fileName, const Cierres &cierres,
                     const ScriptProgress &progress);
 
+    NativeFolder m_folder; // first in, last out: the replacements refer to it
     ReplacementRun m_replacement;
     std::unique_ptr<unsigned char[]> m_buffer;
 };
@@ -53,7 +55,8 @@ private:
 void readThrough(ScriptReplacement &script, ScriptTransform &transform,
                  std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress);
 
-// Rewrites one script as a run of its own (see RewriteRun::rewrite). progress, when given, is
-// told how far the script has come at least once a chunk.
+// Rewrites one script as a run of its own (see RewriteRun::rewrite), in the folder at that
+// path (see openRunFolder). progress, when given, is told how far the script has come at least
+// once a chunk.
 void ModificarScript(const std::string &folder, const std::string &fileName, const Cierres &cierres,
                      const ScriptProgress &progress = {});

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <compare>
+#include "filekey.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -62,16 +64,9 @@ struct NativeFolder
 {
     NativeFile file;
     std::string path;
-};
-
-// What names one file on its volume: the 128-bit file id where the system has one (ReFS), else
-// the volume and the inode or file index, with fileHigh 0.
-struct FileKey
-{
-    std::uint64_t volume = 0;
-    std::uint64_t fileLow = 0;
-    std::uint64_t fileHigh = 0;
-    auto operator<=>(const FileKey &) const = default;
+    // The folders and links on its way, where the system reaches files by path (Windows): held
+    // as long as it is, so that the path keeps leading to it. Empty on POSIX.
+    std::vector<NativeFile> way{};
 };
 
 // What "the same file" and "unchanged since" mean. POSIX fills it from struct stat, Windows
@@ -132,8 +127,17 @@ struct DiskSpace
 
 namespace nativefiles {
 
-// Folders. 76 when missing; paths past the system's length limit work.
+// Folders. 76 when missing; paths past the system's length limit work. Links on the way are
+// followed as the system follows them: for a folder the caller trusts, never a run's.
 NativeFolder openFolder(const std::string &path);
+// Whether a symbolic link (or a junction) may be followed to where it leads.
+using LinkRule = std::function<bool(const FileIdentity &link, const FileIdentity &target)>;
+// The folder a run, a dry run or an undo works in, opened once, to be held to its end: the path
+// is walked one folder at a time, and a link on the way (or in a link's own text) is followed
+// only where `mayFollow` allows it. 70 naming the link (FileError::detail) where it does not,
+// 76 where a folder on the way is missing or is not one. On Windows every folder and link on
+// the way stays held with it, so that none of them can be renamed or replaced meanwhile.
+NativeFolder openFolderWalking(const std::string &path, const LinkRule &mayFollow);
 // For recovery: nullopt when missing, not a folder, or reached through a link anywhere on the way.
 std::optional<NativeFolder> openFolderNoLinks(const std::string &path);
 // The open folder's absolute path as the system names it, without links: what a run's record
@@ -216,20 +220,20 @@ bool flushFileSystemOf(const NativeFile &file);
 void waitWritten(const NativeFile &file);
 
 // Names.
-// Makes the new file the script under its name. POSIX: renameat(newName -> scriptName); the
-// backup name is not used. Windows: copies the script's attributes to `made`, closes it (the
-// system's replace opens it unshared), checks that newName still leads to it, and replaces the
-// script with ReplaceFileW, which moves the script to backupName first and keeps its ACL, named
-// streams and creation time; the backup name is then removed (the held handle keeps the old
-// file until it is closed). A crash inside ReplaceFileW can leave the script only under
-// backupName: name both in the run's record before calling, and where the script's name is
-// missing, renameNoReplace() it back. A failure after the first of its two renames is put right
-// here the same way before it is thrown. False, with both names as they were, when another
-// program keeps the script from being renamed (it shares writing but not deletion) or its ACL
-// cannot be merged: the policy then takes the copy-back, through the held file. The backup
-// name, which the record names on both platforms, is also where the old file would be kept if
-// it were wanted: a hard link by that name made just before the rename on POSIX, the backup
-// left in place on Windows.
+// Makes the new file the script under its name, once newName is checked to lead to `made` (70
+// where it does not). POSIX: renameat(newName -> scriptName); the backup name is not used. Windows:
+// copies the script's attributes to `made`, closes it (the system's replace opens it unshared),
+// checks that newName still leads to it, and replaces the script with ReplaceFileW, which moves the
+// script to backupName first and keeps its ACL, named streams and creation time; the backup name is
+// then removed (the held handle keeps the old file until it is closed). A crash inside ReplaceFileW
+// can leave the script only under backupName: name both in the run's record before calling, and
+// where the script's name is missing, renameNoReplace() it back. A failure after the first of its
+// two renames is put right here the same way before it is thrown. False, with both names as they
+// were, when another program keeps the script from being renamed (it shares writing but not
+// deletion) or its ACL cannot be merged: the policy then takes the copy-back, through the held
+// file. The backup name, which the record names on both platforms, is also where the old file would
+// be kept if it were wanted: a hard link by that name made just before the rename on POSIX, the
+// backup left in place on Windows.
 bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName,
              NativeFile &heldScript, const std::string &scriptName, const std::string &backupName);
 void removeName(const NativeFolder &folder, const std::string &name); // no error when missing
@@ -257,6 +261,8 @@ void removeUnfinishedRecords(const NativeFolder &folder);
 NativeFile takeDeadRecord(const NativeFolder &folder, const std::string &name);
 // The names of the folder's files (not folders) ending with `suffix`.
 std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::string &suffix);
+// The names of the folder's entries of one kind: its folders (not links to one), or the rest.
+std::vector<std::string> namesIn(const NativeFolder &folder, bool folders);
 // Appends to a record and makes the bytes outlast a power cut.
 void appendAndFlush(const NativeFile &record, const std::string &bytes);
 

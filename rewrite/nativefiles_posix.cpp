@@ -322,9 +322,19 @@ void waitWritten(const NativeFile &file)
     waitWriteBack(file, 0, 0); // the whole file
 }
 
-bool replace(const NativeFolder &folder, NativeFile &, const std::string &newName, NativeFile &,
+bool replace(const NativeFolder &folder, NativeFile &made, const std::string &newName, NativeFile &,
              const std::string &scriptName, const std::string &)
 {
+    // The file renamed is the file written: whoever may write the folder could have given its
+    // name to another since.
+    struct stat named
+    {
+    };
+    if (::fstatat(fd(folder), newName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        fail(errno);
+    const struct stat written = statOf(fd(made));
+    if (named.st_dev != written.st_dev || named.st_ino != written.st_ino)
+        throw FileError::heldByAnotherProgram();
     // One atomic rename: the old file never needs another name on the way.
     if (::renameat(fd(folder), newName.c_str(), fd(folder), scriptName.c_str()) != 0)
         fail(errno);

@@ -195,6 +195,16 @@ std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::
     return names;
 }
 
+std::vector<std::string> namesIn(const NativeFolder &folder, bool folders)
+{
+    std::vector<std::string> names;
+    forEachEntry(folder, [&](const std::string &name, bool isFolder) {
+        if (isFolder == folders)
+            names.push_back(name);
+    });
+    return names;
+}
+
 std::string randomToken()
 {
     std::array<unsigned char, 8> bytes{};

@@ -78,6 +78,19 @@ std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::
     return names;
 }
 
+std::vector<std::string> namesIn(const NativeFolder &folder, bool folders)
+{
+    std::vector<std::string> names;
+    forEachEntry(verbatim(toWide(folder.path)), [&](const WIN32_FIND_DATAW &entry) {
+        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                              (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        const std::optional<std::string> name = tryFromWide(entry.cFileName);
+        if (name && isFolder == folders)
+            names.push_back(*name);
+    });
+    return names;
+}
+
 std::string randomToken()
 {
     unsigned char bytes[8];

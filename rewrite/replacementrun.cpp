@@ -70,7 +70,7 @@ ReplacementRun::~ReplacementRun()
     dropRecord();
 }
 
-std::unique_ptr<ScriptReplacement> ReplacementRun::open(const std::string &folder,
+std::unique_ptr<ScriptReplacement> ReplacementRun::open(const NativeFolder &folder,
                                                         const std::string &name)
 {
     auto script = std::make_unique<ScriptReplacement>(*this, folder, name);
@@ -154,7 +154,7 @@ void ReplacementRun::finish()
     dropRecord();
 }
 
-void ReplacementRun::keepOriginals(const std::string &folder, const Cierres &cierres)
+void ReplacementRun::keepOriginals(const NativeFolder &folder, const Cierres &cierres)
 {
     KeptOriginals::Release release;
     if (m_closer)

@@ -36,8 +36,9 @@ public:
     // Settles what is pending, without reporting failures; call finish() to hear of them.
     ~ReplacementRun();
 
+    // The script `name` of `folder`, which the caller holds for longer than the script lives;
     // nullptr when the same file was already reached in this run under another name.
-    std::unique_ptr<ScriptReplacement> open(const std::string &folder, const std::string &name);
+    std::unique_ptr<ScriptReplacement> open(const NativeFolder &folder, const std::string &name);
     // Makes the script's new text the script now, or with the rest of its batch.
     void replace(std::unique_ptr<ScriptReplacement> script);
     // Replaces every pending script, in order; the first failure stops and is thrown, leaving
@@ -46,8 +47,8 @@ public:
     // settle(), then flushes the folders so that the renames outlast a power cut.
     void finish();
     // Keeps the original of every script the run changes in `folder`, for undo, with the
-    // delimiters that change them.
-    void keepOriginals(const std::string &folder, const Cierres &cierres);
+    // delimiters that change them. The caller holds `folder` for longer than the run lives.
+    void keepOriginals(const NativeFolder &folder, const Cierres &cierres);
     // False when some original could not be kept.
     bool originalsKept() const { return !m_kept || m_kept->allKept(); }
 

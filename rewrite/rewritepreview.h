@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cierres.h"
+#include "nativefiles.h"
 #include "scriptchanges.h"
 #include "scriptprogress.h"
 
@@ -15,7 +16,8 @@ class ReplacementRun;
 class RewritePreview
 {
 public:
-    RewritePreview();
+    // `folder` as openRunFolder() opened it.
+    explicit RewritePreview(NativeFolder folder);
     RewritePreview(const RewritePreview &) = delete;
     RewritePreview &operator=(const RewritePreview &) = delete;
     ~RewritePreview();
@@ -23,10 +25,11 @@ public:
     // What rewriting the script would change; nothing when it would stay as it is or was
     // reached before under another name. Throws FileError, or RewriteAbandoned when progress
     // asks to stop.
-    ScriptChanges preview(const std::string &folder, const std::string &fileName,
-                          const Cierres &cierres, const ScriptProgress &progress = {});
+    ScriptChanges preview(const std::string &fileName, const Cierres &cierres,
+                          const ScriptProgress &progress = {});
 
 private:
+    NativeFolder m_folder;
     std::unique_ptr<ReplacementRun> m_replacement;
     std::unique_ptr<unsigned char[]> m_buffer;
 };

@@ -24,7 +24,7 @@ constexpr const char *kRecoverySuffix = ".recuperar";
 
 } // namespace
 
-ScriptReplacement::ScriptReplacement(ReplacementRun &run, const std::string &folder,
+ScriptReplacement::ScriptReplacement(ReplacementRun &run, const NativeFolder &folder,
                                      const std::string &name)
     : m_run(run)
 {
@@ -54,12 +54,10 @@ void ScriptReplacement::removeOutputName() noexcept
     m_outputName.clear();
 }
 
-void ScriptReplacement::open(const std::string &folder, const std::string &name)
+void ScriptReplacement::open(const NativeFolder &folder, const std::string &name)
 {
-    if (folder.empty())
-        throw FileError::pathNotFound();
-    NativeFolder opened = nf::openFolder(folder);
-    m_input = nf::openScript(opened, name);
+    m_name = name;
+    m_input = nf::openScript(folder, name);
     if (m_run.m_hooks.afterOpen)
         m_run.m_hooks.afterOpen();
     m_original = nf::identityOf(m_input);
@@ -69,24 +67,29 @@ void ScriptReplacement::open(const std::string &folder, const std::string &name)
 
     // The file written is the file that was read: a link is followed through the open file,
     // not through its name, which may point elsewhere by now.
-    std::optional<FileIdentity> named = nf::identityAt(opened, name, false);
+    std::optional<FileIdentity> named = nf::identityAt(folder, name, false);
     if (named && named->kind == FileIdentity::Kind::Link) {
         // Another user's link may lead into the runner's private files.
         if (!mayFollowLink(*named, m_original))
             throw FileError::heldByAnotherProgram();
         auto [targetFolder, targetName] = nf::locationOf(m_input);
-        m_targetFolder = nf::openFolder(targetFolder);
+        // The system names it without links: one found on the way now was put there since.
+        std::optional<NativeFolder> target = nf::openFolderNoLinks(targetFolder);
+        if (!target)
+            throw FileError::heldByAnotherProgram();
+        m_linkFolder = std::move(*target);
+        m_targetFolder = &m_linkFolder;
         m_targetName = std::move(targetName);
-        named = nf::identityAt(m_targetFolder, m_targetName, false);
+        named = nf::identityAt(*m_targetFolder, m_targetName, false);
     } else {
-        m_targetFolder = std::move(opened);
+        m_targetFolder = &folder;
         m_targetName = name;
     }
     if (!named)
         throw FileError::fileNotFound();
     if (!sameFile(*named, m_original))
         throw FileError::heldByAnotherProgram();
-    nf::checkWritable(m_targetFolder, m_targetName);
+    nf::checkWritable(*m_targetFolder, m_targetName);
 
     if (m_run.m_kept)
         m_run.m_kept->seen(m_original.size);
@@ -130,7 +133,7 @@ bool ScriptReplacement::tryRenamePath()
 {
     std::optional<NativeFile> unnamed;
     if (!m_run.m_hooks.noUnnamedFiles)
-        unnamed = nf::createUnnamed(m_targetFolder);
+        unnamed = nf::createUnnamed(*m_targetFolder);
     if (unnamed) {
         if (!*unnamed)
             return false; // the folder takes no new file from us
@@ -138,11 +141,11 @@ bool ScriptReplacement::tryRenamePath()
     } else {
         const std::string name = m_run.record().temporaryName(m_run.freeSlot());
         noteTargetFolder();
-        m_output = nf::createExclusive(m_targetFolder, name);
+        m_output = nf::createExclusive(*m_targetFolder, name);
         if (!m_output)
             return false;
         m_outputName = name;
-        m_outputFolder = &m_targetFolder;
+        m_outputFolder = m_targetFolder;
     }
     // Whatever part of the identity the new file cannot carry sends the script down the
     // copy-back path.
@@ -161,8 +164,8 @@ void ScriptReplacement::startCopyBack()
     const std::string name = kRunNamePrefix + nf::randomToken() + kRecoverySuffix;
     m_recoveryPlace = {false, targetFolderPath(), name};
     record.noteRecoveryPlace(m_recoveryPlace);
-    m_output = nf::createExclusive(m_targetFolder, name);
-    m_outputFolder = &m_targetFolder;
+    m_output = nf::createExclusive(*m_targetFolder, name);
+    m_outputFolder = m_targetFolder;
     if (!m_output) {
         // A folder we cannot write: the recovery file goes to the run's private folder.
         m_recoveryPlace = {true, {}, name};
@@ -292,7 +295,7 @@ void ScriptReplacement::flushData()
 void ScriptReplacement::checkUnchanged() const
 {
     const FileIdentity now = nf::identityOf(m_input);
-    const std::optional<FileIdentity> named = nf::identityAt(m_targetFolder, m_targetName, false);
+    const std::optional<FileIdentity> named = nf::identityAt(*m_targetFolder, m_targetName, false);
     if (!unchangedSince(now, m_keptOriginal.value_or(m_original)) || !named ||
         !sameFile(*named, m_original))
         throw FileError::heldByAnotherProgram();
@@ -317,6 +320,8 @@ void ScriptReplacement::commit()
         commitCopyBack();
     }
     m_committed = true;
+    if (m_run.m_kept && !m_kept)
+        m_run.m_kept->noteNotKept(m_name);
 }
 
 void ScriptReplacement::prepareRename()
@@ -326,9 +331,9 @@ void ScriptReplacement::prepareRename()
     m_run.noteReplacements({this});
     if (m_outputName.empty()) {
         const std::string name = m_run.linkName();
-        nf::nameUnnamed(m_output, m_targetFolder, name); // 58: made by another, never ours
+        nf::nameUnnamed(m_output, *m_targetFolder, name); // 58: made by another, never ours
         m_outputName = name;
-        m_outputFolder = &m_targetFolder;
+        m_outputFolder = m_targetFolder;
     }
     m_made = nf::identityOf(m_output).key;
 }
@@ -342,10 +347,10 @@ RecordedReplace ScriptReplacement::recordedReplace()
 
 void ScriptReplacement::prepareCopyBack()
 {
-    m_script = nf::openForWriting(m_targetFolder, m_targetName, m_input);
+    m_script = nf::openForWriting(*m_targetFolder, m_targetName, m_input);
     // Kept before the last look at the script: a change that comes while it is copied is seen.
     if (m_run.m_kept)
-        m_kept = m_run.m_kept->keepByCopy(m_targetFolder, targetFolderKey(), m_targetName, m_input,
+        m_kept = m_run.m_kept->keepByCopy(*m_targetFolder, targetFolderKey(), m_targetName, m_input,
                                           m_original);
     m_run.record().noteCopyBack({m_canonicalFolderPath, m_targetName, m_original.key,
                                  m_recoveryPlace, nf::identityOf(m_output).key});
@@ -357,7 +362,7 @@ void ScriptReplacement::prepareCopyBack()
 void ScriptReplacement::keepAhead()
 {
     m_keptAhead =
-        m_run.m_kept->keepByLinkAhead(m_targetFolder, targetFolderKey(), m_targetName, m_original);
+        m_run.m_kept->keepByLinkAhead(*m_targetFolder, targetFolderKey(), m_targetName, m_original);
     m_keepingAhead = true;
 }
 
@@ -383,8 +388,9 @@ bool ScriptReplacement::commitRename()
     // scripts were kept ahead, and the last look knew of it.
     if (m_run.m_kept && !m_keepingAhead)
         m_kept =
-            m_run.m_kept->keepByLink(m_targetFolder, targetFolderKey(), m_targetName, m_original);
-    if (!nf::replace(m_targetFolder, m_output, m_outputName, m_input, m_targetName, m_backupName)) {
+            m_run.m_kept->keepByLink(*m_targetFolder, targetFolderKey(), m_targetName, m_original);
+    if (!nf::replace(*m_targetFolder, m_output, m_outputName, m_input, m_targetName,
+                     m_backupName)) {
         if (m_kept) {
             m_run.m_kept->forget(*m_kept);
             // Its second name came and went, and moved the change time twice: the copy-back's
@@ -399,12 +405,12 @@ bool ScriptReplacement::commitRename()
     m_outputName.clear();
     if (m_kept) {
         const std::optional<FileIdentity> output =
-            nf::identityAt(m_targetFolder, m_targetName, false);
+            nf::identityAt(*m_targetFolder, m_targetName, false);
         if (output && output->key == m_made)
             m_run.m_kept->noteOutput(*m_kept, *output);
     }
     m_run.m_seen.insert(m_made);
-    m_run.flushLater(m_targetFolder, targetFolderKey());
+    m_run.flushLater(*m_targetFolder, targetFolderKey());
     // A kept original is still linked, so closing it frees nothing and need not wait.
     if (m_run.m_closer && !m_kept)
         m_run.m_closer->close(std::move(m_input));
@@ -431,7 +437,7 @@ void ScriptReplacement::commitCopyBack()
         // Complete, and the script holds its text: a later start finds nothing to finish.
     }
     m_run.m_keepRecord = false;
-    m_run.flushLater(*m_outputFolder, m_outputFolder == &m_targetFolder
+    m_run.flushLater(*m_outputFolder, m_outputFolder == m_targetFolder
                                           ? targetFolderKey()
                                           : nf::identityOf(m_outputFolder->file).key);
 }
@@ -443,7 +449,7 @@ void ScriptReplacement::copyBackInstead()
     // flushed, is copied back over the script through the held file instead. Its name goes
     // first; the open file stays readable.
     const NativeFile made =
-        m_output ? std::move(m_output) : nf::openNoLinks(m_targetFolder, m_outputName, false);
+        m_output ? std::move(m_output) : nf::openNoLinks(*m_targetFolder, m_outputName, false);
     removeOutputName();
     if (!made)
         throw FileError::heldByAnotherProgram();
@@ -469,13 +475,13 @@ const std::string &ScriptReplacement::targetFolderPath()
     // The folder as the system names it, without links, so that a later start can reach it
     // again without following one.
     if (m_canonicalFolderPath.empty())
-        m_canonicalFolderPath = m_run.folderPath(m_targetFolder, targetFolderKey());
+        m_canonicalFolderPath = m_run.folderPath(*m_targetFolder, targetFolderKey());
     return m_canonicalFolderPath;
 }
 
 const FileKey &ScriptReplacement::targetFolderKey()
 {
     if (!m_targetFolderKey)
-        m_targetFolderKey = nf::identityOf(m_targetFolder.file).key;
+        m_targetFolderKey = nf::identityOf(m_targetFolder->file).key;
     return *m_targetFolderKey;
 }

@@ -44,8 +44,9 @@ class ReplacementRun;
 class ScriptReplacement
 {
 public:
-    // Opens, checks and locks the script. Throws FileError.
-    ScriptReplacement(ReplacementRun &run, const std::string &folder, const std::string &name);
+    // Opens, checks and locks the script `name` of `folder`, which the run holds and which must
+    // outlive the script. Throws FileError.
+    ScriptReplacement(ReplacementRun &run, const NativeFolder &folder, const std::string &name);
     ScriptReplacement(const ScriptReplacement &) = delete;
     ScriptReplacement &operator=(const ScriptReplacement &) = delete;
     ~ScriptReplacement();
@@ -73,7 +74,7 @@ private:
         CopyBack
     };
 
-    void open(const std::string &folder, const std::string &name);
+    void open(const NativeFolder &folder, const std::string &name);
     bool tryRenamePath();
     void startCopyBack();
     void sumOldBytes(const unsigned char *data, std::size_t size, std::uint64_t offset);
@@ -98,7 +99,10 @@ private:
 
     ReplacementRun &m_run;
     bool m_alreadyDone = false;
-    NativeFolder m_targetFolder; // the folder of the file that was read: a link's target's own
+    std::string m_name; // in the run's folder: a link's own where it is one
+    // The folder of the file that was read: the run's, or a link's target's own (m_linkFolder).
+    const NativeFolder *m_targetFolder = nullptr;
+    NativeFolder m_linkFolder;
     std::string m_targetName;
     std::optional<FileKey> m_targetFolderKey;
     std::string m_canonicalFolderPath; // as the record names it: absolute, without links

@@ -106,6 +106,11 @@ std::string outputLine(std::size_t index, const FileIdentity &output)
            std::to_string(output.changed) + '\n';
 }
 
+std::string notKeptLine(const std::string &name)
+{
+    return "n " + encoded(name) + '\n';
+}
+
 std::string endLine()
 {
     return "fin\n";
@@ -162,6 +167,13 @@ std::optional<UndoManifest> parse(std::string_view text)
             entry.byLink = line[2] == "r";
             entry.name = std::move(*name);
             manifest.entries.push_back(std::move(entry));
+            continue;
+        }
+        if (line.size() == 2 && line[0] == "n") {
+            std::optional<std::string> name = decoded(line[1]);
+            if (!name || !singleComponent(*name))
+                return std::nullopt;
+            manifest.notKept.push_back(std::move(*name));
             continue;
         }
         std::size_t index = 0;

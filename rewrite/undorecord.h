@@ -14,7 +14,8 @@
 // manifest, and one kept original a script, named by its entry's number (keptshelves.h says
 // where). The manifest is text, a
 // line each: a version line, the delimiters and the folder; an entry before each original is
-// kept; at the end of the run each output's identity, and "fin". Names are percent-encoded and
+// kept, and one for each script changed whose original could not be kept; at the end of the
+// run each output's identity, and "fin". Names are percent-encoded and
 // must be one entry of the folder; anything else makes the whole manifest unreadable. A run
 // takes over the names of the record before it ("anteriores"): each goes when the new entry of
 // its number needs the name, the rest when the run ends, so that the files a run frees are
@@ -39,6 +40,8 @@ struct UndoManifest
     std::size_t previous = 0; // names 1..previous may be the record before's, still to go
     bool shelved = true;      // false: a record of the first format, its originals in the area
     std::vector<UndoEntry> entries;
+    // Scripts the run changed without keeping their originals: undo cannot give them back.
+    std::vector<std::string> notKept;
     bool finished = false;
 };
 
@@ -52,6 +55,7 @@ inline constexpr const char *kNewManifestName = "MANIFIESTO.nuevo";
 std::string header(const Cierres &cierres, const FileKey &folder, std::size_t previous);
 std::string entryLine(const UndoEntry &entry);
 std::string outputLine(std::size_t index, const FileIdentity &output);
+std::string notKeptLine(const std::string &name);
 std::string endLine();
 std::optional<UndoManifest> parse(std::string_view text);
 

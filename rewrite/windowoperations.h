@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messagestyle.h"
+#include "nativefiles.h"
 
 #include <cstdint>
 #include <string>
@@ -31,6 +32,10 @@ public:
     virtual void selectFile(std::int32_t index) = 0;
     virtual std::string currentFileName() = 0;
     virtual std::string folderPath() = 0;
+    // The folder whose scripts the file list gives, opened for the run and held to its end (see
+    // openRunFolder). Throws FileError: 70 when the folder path leads to another folder than the
+    // one listed, or through another user's link.
+    virtual NativeFolder holdFolder() = 0;
     // The field's character as one byte of the scripts' code page; empty when the field is.
     virtual std::string fieldText(Control field) = 0;
     virtual void setEnabled(Control control, bool enabled) = 0;

@@ -1,6 +1,6 @@
 #include "scriptfolder.h"
 
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <algorithm>
 
@@ -17,12 +17,18 @@ bool isScriptName(std::string_view nativeName)
     });
 }
 
-std::vector<std::string> scripts(const std::string &nativeFolder)
+std::vector<std::string> scripts(const NativeFolder &folder)
 {
     std::vector<std::string> names =
-        NativeFolder::list(nativeFolder, NativeFolder::Kind::OrdinaryFile, &isScriptName);
-    NativeFolder::sortByName(names);
+        NativePaths::list(folder, NativePaths::Kind::OrdinaryFile, &isScriptName);
+    NativePaths::sortByName(names);
     return names;
+}
+
+Listing list(const std::string &nativeFolder)
+{
+    const NativeFolder folder = nativefiles::openFolder(nativeFolder);
+    return {nativefiles::identityOf(folder.file).key, scripts(folder)};
 }
 
 } // namespace ScriptFolder

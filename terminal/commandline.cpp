@@ -1,7 +1,7 @@
 #include "commandline.h"
 
 #include "delimitersets.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QCommandLineParser>
 

@@ -1,12 +1,14 @@
 #include "terminalrun.h"
 
 #include "cmdcambiar.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 #include "process.h"
 #include "recovery.h"
 #include "rewritepreview.h"
+#include "runfolder.h"
 #include "scriptfolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <istream>
@@ -28,10 +30,10 @@ constexpr int kStoppedBySignal = 128;
 class TerminalOperations final : public WindowOperations
 {
 public:
-    TerminalOperations(const CommandLine &command, std::string folder,
+    TerminalOperations(const CommandLine &command, std::string folder, NativeFolder held,
                        std::vector<std::string> scripts, TerminalStreams streams)
-        : m_command(command), m_folder(std::move(folder)), m_scripts(std::move(scripts)),
-          m_streams(streams)
+        : m_command(command), m_folder(std::move(folder)), m_held(std::move(held)),
+          m_scripts(std::move(scripts)), m_streams(streams)
     {
     }
 
@@ -46,6 +48,8 @@ public:
 
     std::string currentFileName() override { return m_current ? m_scripts[*m_current] : ""; }
     std::string folderPath() override { return m_folder; }
+    // The scripts were listed from the folder the run holds: nothing to check them against.
+    NativeFolder holdFolder() override { return std::move(m_held); }
 
     std::string fieldText(Control field) override
     {
@@ -154,7 +158,7 @@ private:
         std::error_code error;
         const std::filesystem::path folder = std::filesystem::absolute(m_command.folder, error);
         return "Todos los scripts contenidos en la carpeta\n" +
-               (error ? m_command.folder : folder.string()) +
+               shownPath(error ? m_command.folder : folder.string()) +
                "\nserán modificados.\n\n¿Desea continuar?";
     }
 
@@ -169,6 +173,7 @@ private:
 
     const CommandLine &m_command;
     std::string m_folder;
+    NativeFolder m_held;
     std::vector<std::string> m_scripts;
     TerminalStreams m_streams;
     std::optional<std::size_t> m_current;
@@ -186,17 +191,19 @@ private:
 struct FolderScripts
 {
     std::string folder;
+    NativeFolder held; // from the listing to the run's end
     std::vector<std::string> scripts;
     int failure = 0; // told already
 };
 
-// The folder's scripts as the window lists them.
+// The folder's scripts as the window lists them, read from the folder the run then holds.
 FolderScripts listScripts(const CommandLine &command, std::ostream &err)
 {
     FolderScripts listed;
     try {
-        listed.folder = command.folder.empty() ? NativeFolder::workingFolder() : command.folder;
-        listed.scripts = ScriptFolder::scripts(listed.folder);
+        listed.folder = folderOf(command);
+        listed.held = openRunFolder(listed.folder);
+        listed.scripts = ScriptFolder::scripts(listed.held);
     } catch (const FileError &error) {
         err << failureText(error, command) << '\n';
         listed.failure = error.number();
@@ -219,7 +226,7 @@ std::string changesText(const ScriptChanges &changes)
 // A line a script that would change, then the total; nothing is written, kept or asked.
 int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
-    const FolderScripts listed = listScripts(command, streams.err);
+    FolderScripts listed = listScripts(command, streams.err);
     if (listed.failure != 0)
         return listed.failure;
     const Cierres cierres{command.cierreIz, command.cierreDer, command.newCierreIz,
@@ -232,11 +239,11 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
     };
     std::size_t changed = 0;
     try {
-        RewritePreview run;
+        RewritePreview run(std::move(listed.held));
         for (const std::string &script : listed.scripts) {
             if (!goOn(0, 0))
                 break;
-            const ScriptChanges changes = run.preview(listed.folder, script, cierres, goOn);
+            const ScriptChanges changes = run.preview(script, cierres, goOn);
             if (changes == ScriptChanges{})
                 continue;
             ++changed;
@@ -245,7 +252,7 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
     } catch (const RewriteAbandoned &) {
         // Told by stopSignal.
     } catch (const FileError &error) {
-        streams.err << error.what() << '\n';
+        streams.err << failureText(error, command) << '\n';
         return error.number();
     } catch (const std::bad_alloc &) {
         streams.err << FileError::outOfMemory().what() << '\n';
@@ -257,24 +264,70 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
     return 0;
 }
 
+// How long the UTF-8 sequence at `at` is, or 0 where no valid one starts there.
+std::size_t utf8Length(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) -> unsigned char {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+    };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf; // the second byte's range, narrower where it would be overlong
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf; // no surrogates
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    if (byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xbf)
+            return 0;
+    }
+    return length;
+}
+
+// Every text that names a script or a folder reaches the terminal through here. Another user
+// may name them with control characters, to break a listing into false lines or to command the
+// terminal: C0 and C1 controls, and any byte that is not part of a UTF-8 character (a lone
+// 0x9B is a control to an 8-bit terminal), are shown as escapes; where a backslash is part of a
+// name, it is shown doubled, so that no name passes for another.
 std::string escaped(std::string_view text, bool backslashes)
 {
     constexpr const char *kHex = "0123456789abcdef";
     std::string shown;
     shown.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
         if (byte == '\\' && backslashes) {
             shown += "\\\\";
         } else if (byte < 0x20 || byte == 0x7f) {
             shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
-        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) { // U+0080 to U+009F
-            shown += {'\\', 'u', '0', '0', kHex[next >> 4], kHex[next & 0xf]};
-            ++i;
+        } else if (byte >= 0x80) {
+            const std::size_t length = utf8Length(text, i);
+            const auto next = static_cast<unsigned char>(length == 2 ? text[i + 1] : 0);
+            if (length == 0) {
+                shown += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+            } else if (byte == 0xc2 && next <= 0x9f) { // U+0080 to U+009F
+                shown += {'\\', 'u', '0', '0', kHex[next >> 4], kHex[next & 0xf]};
+            } else {
+                shown.append(text.substr(i, length));
+            }
+            i += std::max<std::size_t>(length, 1);
+            continue;
         } else {
             shown += static_cast<char>(byte);
         }
+        ++i;
     }
     return shown;
 }
@@ -286,22 +339,34 @@ std::string shownName(std::string_view name)
     return escaped(name, true);
 }
 
-void tellSetAside(std::ostream &err, const std::vector<std::string> &messages)
+std::string shownPath(std::string_view path)
 {
 #ifdef _WIN32
     constexpr bool kBackslashesAreInNames = false; // they separate a path's folders
 #else
     constexpr bool kBackslashesAreInNames = true;
 #endif
+    return escaped(path, kBackslashesAreInNames);
+}
+
+void tellSetAside(std::ostream &err, const std::vector<std::string> &messages)
+{
     for (const std::string &message : messages)
-        err << escaped(message, kBackslashesAreInNames) << '\n';
+        err << shownPath(message) << '\n';
+}
+
+std::string folderOf(const CommandLine &command)
+{
+    return command.folder.empty() ? NativePaths::workingFolder() : command.folder;
 }
 
 std::string failureText(const FileError &error, const CommandLine &command)
 {
     std::string text = error.what();
     if (error.number() == FileError::pathNotFound().number() && !command.folder.empty())
-        text += ": no existe la carpeta " + command.folder;
+        text += ": no existe la carpeta " + shownPath(command.folder);
+    else if (!error.detail().empty())
+        text += ": " + shownPath(error.detail());
     return text;
 }
 
@@ -321,14 +386,14 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     if (listed.failure != 0)
         return listed.failure;
 
-    TerminalOperations operations(command, std::move(listed.folder), std::move(listed.scripts),
-                                  streams);
+    TerminalOperations operations(command, std::move(listed.folder), std::move(listed.held),
+                                  std::move(listed.scripts), streams);
     const std::optional<FileError> failure = cmdCambiar_Click(operations);
     if (operations.originalsWereNotKept())
         streams.err << "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o sin "
                        "permiso para guardar los originales).\n";
     if (failure) {
-        streams.err << operations.lastMessage() << '\n';
+        streams.err << failureText(*failure, command) << '\n';
         return failure->number();
     }
     if (operations.stopSignal() != 0) {

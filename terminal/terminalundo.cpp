@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kNotConfirmed = 1;
 constexpr int kSomeChanged = 3;
+// The shell's way to tell a program ended by a signal: 128 and the signal's number.
+constexpr int kStoppedBySignal = 128;
 
 bool confirmed(const CommandLine &command, TerminalStreams streams, std::size_t count)
 {
@@ -44,7 +46,7 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
     // A run or an undo that was killed is finished first, so that undo sees whole scripts.
     tellSetAside(streams.err, finishInterruptedRewrites());
     try {
-        LastRunUndo undo(command.folder.empty() ? std::string(".") : command.folder);
+        LastRunUndo undo(folderOf(command));
         const std::size_t count = undo.count();
         if (count == 0) {
             undo.restore(); // what an undo stopped before its end left in the record
@@ -53,15 +55,28 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
         }
         if (!confirmed(command, streams, count))
             return kNotConfirmed;
-        const std::vector<std::string> changed = undo.restore();
-        if (changed.empty()) {
+        // A stop signal ends it between two scripts, each of them whole.
+        const std::vector<std::string> changed =
+            undo.restore([] { return Process::stopSignal() == 0; });
+        if (undo.stopped()) {
+            streams.err << "Deshacer interrumpido: se restauraron " << undo.restored() << " de "
+                        << count << " scripts; los demás quedan como estaban.\n";
+            return kStoppedBySignal + Process::stopSignal();
+        }
+        if (changed.empty() && undo.notKept().empty()) {
             streams.out << "¡Etiquetas restauradas!\n";
             return 0;
         }
-        streams.err << "Se restauraron " << count - changed.size() << " de " << count
-                    << " scripts; estos cambiaron después y no se tocaron:\n";
-        for (const std::string &name : changed)
-            streams.err << shownName(name) << '\n';
+        const auto list = [&](const char *why, const std::vector<std::string> &names) {
+            if (names.empty())
+                return;
+            streams.err << "Se restauraron " << undo.restored() << " de " << count << " scripts; "
+                        << why << ":\n";
+            for (const std::string &name : names)
+                streams.err << shownName(name) << '\n';
+        };
+        list("estos cambiaron después y no se tocaron", changed);
+        list("estos no se pudieron guardar y siguen cambiados", undo.notKept());
         return kSomeChanged;
     } catch (const FileError &error) {
         streams.err << failureText(error, command) << '\n';

@@ -8,7 +8,7 @@
 #include "folderlist.h"
 #include "keypressfilter.h"
 #include "messageboxes.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -189,7 +189,7 @@ void frmDovezurad::setUpDelimiterFields()
 
 void frmDovezurad::Form_Load()
 {
-    m_browser.setStrUltimaUnidad(NativeFolder::fromQtPath(QCoreApplication::applicationDirPath()));
+    m_browser.setStrUltimaUnidad(NativePaths::fromQtPath(QCoreApplication::applicationDirPath()));
 }
 
 const std::string &frmDovezurad::strUltimaUnidad() const

@@ -1,6 +1,6 @@
 #include "commandline.h"
 #include "frmdovezurad.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 #include "process.h"
 #include "programstart.h"
 #include "recovery.h"
@@ -27,7 +27,7 @@ std::optional<std::string> startFolder(const std::string &given)
     if (given.empty())
         return FolderBrowser::currentWorkingFolder();
     std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(NativeFolder::toPath(given), error);
+    std::filesystem::path path = std::filesystem::absolute(NativePaths::toPath(given), error);
     if (error)
         return std::nullopt;
     path = path.lexically_normal();
@@ -38,7 +38,7 @@ std::optional<std::string> startFolder(const std::string &given)
     // "/a/b/" is the folder "/a/b"; a root keeps its separator.
     if (!path.has_filename() && path.has_relative_path())
         path = path.parent_path();
-    return NativeFolder::fromPath(path);
+    return NativePaths::fromPath(path);
 }
 
 // SIGTERM and SIGHUP (a logout) close the windows as the user would, so that a run under way is

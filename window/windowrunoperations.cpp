@@ -1,10 +1,12 @@
 #include "windowrunoperations.h"
 
 #include "drivelist.h"
+#include "fileerror.h"
 #include "filelist.h"
 #include "folderlist.h"
 #include "frmdovezurad.h"
 #include "messageboxes.h"
+#include "runfolder.h"
 
 #include <QLineEdit>
 
@@ -92,6 +94,17 @@ std::string WindowRunOperations::currentFileName()
 std::string WindowRunOperations::folderPath()
 {
     return m_controls.dir1.path();
+}
+
+NativeFolder WindowRunOperations::holdFolder()
+{
+    NativeFolder folder = openRunFolder(folderPath());
+    // File1 was read by path, and the run walks its list: what it walks must be what it holds.
+    const std::optional<FileKey> &listed = m_controls.file1.listedFolder();
+    if (!listed)
+        throw FileError::heldByAnotherProgram();
+    checkListed(folder, *listed);
+    return folder;
 }
 
 std::string WindowRunOperations::fieldText(Control which)

@@ -34,6 +34,7 @@ public:
     void selectFile(std::int32_t index) override;
     std::string currentFileName() override;
     std::string folderPath() override;
+    NativeFolder holdFolder() override;
     std::string fieldText(Control field) override;
     void setEnabled(Control control, bool enabled) override;
     void setFocus(Control field) override;

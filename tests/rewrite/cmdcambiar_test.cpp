@@ -1,4 +1,5 @@
 #include "cmdcambiar.h"
+#include "runfolder.h"
 #include "scriptfolder.h"
 #include "wine.h"
 
@@ -55,6 +56,7 @@ public:
     }
     std::string currentFileName() override { return m_files.at(static_cast<size_t>(m_selected)); }
     std::string folderPath() override { return m_folder; }
+    NativeFolder holdFolder() override { return openRunFolder(m_folder); }
     std::string fieldText(Control field) override { return m_fields[field]; }
     void setEnabled(Control control, bool enabled) override
     {

@@ -3,6 +3,7 @@
 #include "lastrunundo.h"
 #include "modificarscript.h"
 #include "recovery.h"
+#include "runfolder.h"
 #include "scriptfolder.h"
 #include "undorecord.h"
 
@@ -41,10 +42,10 @@ const std::string kArea = undorecord::kAreaName;
 bool confirmedRun(const ScriptFolder &folder, const std::vector<std::string> &names,
                   ReplacementHooks hooks = {})
 {
-    RewriteRun run(RewriteRun::Flushes::Batched, std::move(hooks));
-    run.keepOriginals(folder.folder(), kForward);
+    RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched, std::move(hooks));
+    run.keepOriginals(kForward);
     for (const std::string &name : names)
-        run.rewrite(folder.folder(), name, kForward);
+        run.rewrite(name, kForward);
     run.finish();
     return run.originalsKept();
 }
@@ -55,9 +56,11 @@ std::vector<std::string> undo(const ScriptFolder &folder)
     return undo.restore();
 }
 
+// The originals kept to give back; the scripts changed without one are counted apart.
 std::size_t toUndo(const ScriptFolder &folder)
 {
-    return LastRunUndo(folder.folder()).count();
+    const LastRunUndo undo(folder.folder());
+    return undo.count() - undo.notKept().size();
 }
 
 FileIdentity identity(const ScriptFolder &folder, const std::string &name)
@@ -198,10 +201,10 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
         }
         ASSERT_EQ(toUndo(folder), 150u) << firstFormat;
 
-        RewriteRun run(RewriteRun::Flushes::Batched);
-        run.keepOriginals(folder.folder(), backward);
+        RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
+        run.keepOriginals(backward);
         for (std::size_t i = 0; i < 70; ++i)
-            run.rewrite(folder.folder(), names[i], backward);
+            run.rewrite(names[i], backward);
         run.finish();
 
         EXPECT_EQ(namesIn(area),
@@ -269,16 +272,22 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         folder.write("b.txt", "{b}" + std::string(2997, 'x'));
         ReplacementHooks hooks;
         hooks.diskSpace = [&c](const NativeFolder &) { return DiskSpace{c.free, kDisk}; };
-        RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-        run.keepOriginals(folder.folder(), kForward);
-        run.rewrite(folder.folder(), "a.txt", kForward);
-        run.rewrite(folder.folder(), "b.txt", kForward);
+        RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript, hooks);
+        run.keepOriginals(kForward);
+        run.rewrite("a.txt", kForward);
+        run.rewrite("b.txt", kForward);
         run.finish();
 
         EXPECT_EQ(run.originalsKept(), c.kept == 2) << c.free;
         EXPECT_EQ(folder.read("a.txt").substr(0, 3), "<a>") << c.free;
         EXPECT_EQ(folder.read("b.txt").substr(0, 3), "<b>") << c.free;
         EXPECT_EQ(toUndo(folder), c.kept) << c.free;
+        // Undo names each script it cannot give back, and counts it in its question.
+        const std::vector<std::string> changed{"a.txt", "b.txt"};
+        const LastRunUndo undo(folder.folder());
+        EXPECT_EQ(undo.notKept(), std::vector<std::string>(changed.begin() + c.kept, changed.end()))
+            << c.free;
+        EXPECT_EQ(undo.count(), 2u) << c.free;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "modificarscript.h"
 #include "recovery.h"
 #include "recoverypolicy.h"
+#include "runfolder.h"
 #include "scriptfolder.h"
 
 #ifdef _WIN32
@@ -41,8 +42,8 @@ void rewriteUntilKilled(const std::string &folder, const std::string &name)
 #else
     hooks.beforeReplace = [] { ::kill(::getpid(), SIGKILL); };
 #endif
-    RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-    run.rewrite(folder, name, kForward);
+    RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::EachScript, hooks);
+    run.rewrite(name, kForward);
 }
 
 #ifdef _WIN32

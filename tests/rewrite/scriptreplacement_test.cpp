@@ -8,6 +8,7 @@
 #include "recovery.h"
 #include "recoverypolicy.h"
 #include "rewritepreview.h"
+#include "runfolder.h"
 #include "scriptfolder.h"
 
 #include <fcntl.h>
@@ -91,8 +92,8 @@ int killedBeforeReplacement(const std::string &folder, const std::string &name)
     return inChild([&] {
         ReplacementHooks hooks;
         hooks.beforeReplace = [] { ::kill(::getpid(), SIGKILL); };
-        RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-        run.rewrite(folder, name, kForward);
+        RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::EachScript, hooks);
+        run.rewrite(name, kForward);
         return 0;
     });
 }
@@ -392,8 +393,9 @@ TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
                 ModificarScript(folder.folder(), "plain.txt", cierres);
                 ModificarScript(folder.folder(), "linked.txt", cierres);
                 // As on a file system without unnamed files.
-                RewriteRun named(RewriteRun::Flushes::EachScript, {{}, {}, true, false, {}});
-                named.rewrite(folder.folder(), "named.txt", cierres);
+                RewriteRun named(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript,
+                                 {{}, {}, true, false, {}});
+                named.rewrite("named.txt", cierres);
                 named.finish();
             }
         }
@@ -509,9 +511,10 @@ TEST(ScriptReplacementLimits, LowLimitOfOpenFilesStillRewritesEveryScript)
                       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
                           return 98;
                       const int error = errorOf([&] {
-                          RewriteRun run(RewriteRun::Flushes::Batched);
+                          RewriteRun run(openRunFolder(folder.folder()),
+                                         RewriteRun::Flushes::Batched);
                           for (int i = 0; i < 100; ++i)
-                              run.rewrite(folder.folder(), std::to_string(i) + ".txt", kForward);
+                              run.rewrite(std::to_string(i) + ".txt", kForward);
                           run.finish();
                       });
                       if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max != hard)
@@ -624,9 +627,8 @@ TEST(ScriptReplacementRaces, SaveJustBeforeTheReplacementIsKeptOnEveryPath)
             ::utimensat(AT_FDCWD, script.c_str(), times, 0);
         };
         {
-            RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-            EXPECT_EQ(errorOf([&] { run.rewrite(folder.folder(), "a.txt", kForward); }), 70)
-                << path;
+            RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript, hooks);
+            EXPECT_EQ(errorOf([&] { run.rewrite("a.txt", kForward); }), 70) << path;
         }
         EXPECT_TRUE(waitedFirst) << path;
         EXPECT_EQ(folder.read("a.txt"), "[a]") << path;
@@ -652,9 +654,9 @@ TEST(ScriptReplacementRaces, NamePlantedBeforeTheRunMakesItEndsThatScript)
         if (!seen.empty())
             folder.write(seen, "ajeno");
     };
-    RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-    run.rewrite(folder.folder(), "a.txt", kForward);
-    EXPECT_EQ(errorOf([&] { run.rewrite(folder.folder(), "b.txt", kForward); }), 58);
+    RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript, hooks);
+    run.rewrite("a.txt", kForward);
+    EXPECT_EQ(errorOf([&] { run.rewrite("b.txt", kForward); }), 58);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(folder.read("a.txt"), "<a>");
     EXPECT_EQ(folder.read("b.txt"), "{b}");
@@ -673,8 +675,8 @@ TEST(ScriptReplacementRaces, LinkRepointedAfterOpeningDoesNotRedirectTheWrite)
         fs::create_symlink("new.dat", folder.path() / "link.txt");
     };
 
-    RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
-    run.rewrite(folder.folder(), "link.txt", kForward);
+    RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript, hooks);
+    run.rewrite("link.txt", kForward);
     run.finish();
 
     EXPECT_EQ(folder.read("old.dat"), "<viejo>");
@@ -694,9 +696,9 @@ TEST(ScriptReplacementRaces, FileWithTwoNamesIsRewrittenOnce)
         folder.write("d.txt", "/)");
         fs::create_symlink("d.txt", folder.path() / "e.txt");
 
-        RewriteRun run(flushes);
+        RewriteRun run(openRunFolder(folder.folder()), flushes);
         for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
-            run.rewrite(folder.folder(), name, chaining);
+            run.rewrite(name, chaining);
         run.finish();
 
         EXPECT_EQ(folder.read("a.txt"), "(/");
@@ -753,7 +755,9 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
         const std::vector<std::string> names = shared.folder.names();
 
         EXPECT_EQ(
-            asOwner([&] { RewritePreview().preview(shared.folder.folder(), "a.txt", kForward); }),
+            asOwner([&] {
+                RewritePreview(openRunFolder(shared.folder.folder())).preview("a.txt", kForward);
+            }),
             c.error)
             << c.what;
         EXPECT_EQ(shared.folder.names(), names) << c.what;
@@ -790,11 +794,11 @@ TEST(ScriptReplacementDurability, TracedRun)
     const char *folder = std::getenv("DOVEZURAD_TRACED_FOLDER");
     if (folder == nullptr)
         GTEST_SKIP() << "part of DurabilityOrder";
-    RewriteRun run(RewriteRun::Flushes::Batched);
-    run.keepOriginals(folder, kForward);
+    RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::Batched);
+    run.keepOriginals(kForward);
     // The copy-back first, so that its own flush of the folder comes before the renames.
     for (const char *name : {"h.txt", "a.txt", "b.txt"})
-        run.rewrite(folder, name, kForward);
+        run.rewrite(name, kForward);
     run.finish();
     ModificarScript(folder, "s.txt", kForward); // a script on its own is flushed by itself
 }

@@ -1,6 +1,6 @@
 #include "drivelist.h"
 
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QSignalBlocker>
 
@@ -24,7 +24,7 @@ DriveList::DriveList(const DriveSource &source, QWidget *parent)
 
 QString DriveList::entryText(const Drive &drive)
 {
-    const QString root = NativeFolder::displayName(drive.rootPath);
+    const QString root = NativePaths::displayName(drive.rootPath);
     if (drive.volumeName.isEmpty())
         return root;
     return QStringLiteral("%1 [%2]").arg(root, drive.volumeName);
@@ -92,7 +92,7 @@ void DriveList::fill(const std::vector<Drive> &drives, const std::string &keep)
         const auto place = std::find_if(drives.begin(), drives.end(),
                                         [&](const Drive &d) { return d.rootPath > keep; });
         const int index = static_cast<int>(place - drives.begin());
-        insertItem(index, NativeFolder::displayName(keep), rootData(keep));
+        insertItem(index, NativePaths::displayName(keep), rootData(keep));
     }
     if (!keep.empty())
         setCurrentIndex(findData(rootData(keep)));

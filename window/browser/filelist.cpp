@@ -1,7 +1,7 @@
 #include "filelist.h"
 
 #include "fileerror.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 #include "scriptfolder.h"
 
 #include <QStringList>
@@ -12,11 +12,6 @@
 namespace {
 
 constexpr int kReloadDelayMs = 50;
-
-std::vector<std::string> readScripts(const std::string &folder)
-{
-    return ScriptFolder::scripts(folder);
-}
 
 } // namespace
 
@@ -36,10 +31,11 @@ FileList::FileList(QWidget *parent) : QListWidget(parent)
 
 void FileList::setFolder(const std::string &nativeFolder)
 {
-    std::vector<std::string> names = readScripts(nativeFolder);
+    ScriptFolder::Listing listing = ScriptFolder::list(nativeFolder);
     m_folder = nativeFolder;
+    m_listedFolder = listing.folder;
     m_changedWhileFrozen = false;
-    showNames(std::move(names));
+    showNames(std::move(listing.scripts));
     watch(nativeFolder);
 }
 
@@ -89,7 +85,7 @@ void FileList::showNames(std::vector<std::string> names)
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string &name : names)
-        texts.push_back(NativeFolder::displayName(name));
+        texts.push_back(NativePaths::displayName(name));
 
     setUpdatesEnabled(false);
     clear();
@@ -109,9 +105,9 @@ void FileList::watch(const std::string &nativeFolder)
     const QStringList watched = m_watcher.directories();
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);
-    const QString path = NativeFolder::toQtPath(nativeFolder);
+    const QString path = NativePaths::toQtPath(nativeFolder);
     // The watcher only takes text; a path that does not survive the trip would watch another.
-    if (NativeFolder::fromQtPath(path) == nativeFolder)
+    if (NativePaths::fromQtPath(path) == nativeFolder)
         m_watcher.addPath(path);
 }
 
@@ -125,12 +121,15 @@ void FileList::reload()
     }
     m_changedWhileFrozen = false;
     try {
-        showNames(readScripts(m_folder));
+        ScriptFolder::Listing listing = ScriptFolder::list(m_folder);
+        m_listedFolder = listing.folder;
+        showNames(std::move(listing.scripts));
         // A folder replaced under the same name drops out of the watcher.
         if (m_watcher.directories().isEmpty())
             watch(m_folder);
     } catch (const FileError &) {
         // The folder itself went away: it holds no scripts any more.
+        m_listedFolder.reset();
         showNames({});
     }
     emit entriesReloaded();

@@ -1,10 +1,16 @@
 #pragma once
 
+// moc reads no C++20 library header (<compare>); what it needs of this class is below.
+#ifndef Q_MOC_RUN
+#include "filekey.h"
+#endif
+
 #include <QFileSystemWatcher>
 #include <QListWidget>
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,9 @@ public:
     // Lists the folder, or throws FileError and keeps the list as it was.
     void setFolder(const std::string &nativeFolder);
     const std::string &folder() const { return m_folder; }
+    // The folder the entries were read from, which the path may no longer lead to; nullopt
+    // while nothing was read.
+    const std::optional<FileKey> &listedFolder() const { return m_listedFolder; }
 
     std::int32_t entryCount() const;
     std::string nativeName(std::int32_t index) const;
@@ -45,6 +54,7 @@ private:
     void reload();
 
     std::string m_folder;
+    std::optional<FileKey> m_listedFolder;
     std::vector<std::string> m_names;
     bool m_frozen = false;
     bool m_changedWhileFrozen = false;

@@ -2,7 +2,7 @@
 
 #include "fileerror.h"
 #include "messageboxes.h"
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QWidget>
 
@@ -24,8 +24,8 @@ std::unique_ptr<DriveSource> required(std::unique_ptr<DriveSource> source, QWidg
 std::string nearestExistingFolder(const std::string &root, std::string folder)
 {
     // Only a folder that is not there any more gives way; any other fault is the user's to see.
-    while (folder.size() > root.size() && NativeFolder::isGone(folder)) {
-        std::string parent = NativeFolder::fromPath(NativeFolder::toPath(folder).parent_path());
+    while (folder.size() > root.size() && NativePaths::isGone(folder)) {
+        std::string parent = NativePaths::fromPath(NativePaths::toPath(folder).parent_path());
         if (parent.size() >= folder.size() || parent.size() < root.size())
             return root;
         folder = std::move(parent);
@@ -63,7 +63,7 @@ FolderBrowser::FolderBrowser(std::unique_ptr<DriveSource> source, MessageBoxes &
 std::string FolderBrowser::currentWorkingFolder()
 {
     try {
-        return NativeFolder::workingFolder();
+        return NativePaths::workingFolder();
     } catch (const FileError &) {
         return "/"; // a working folder that was deleted: the lists open on the root
     }

@@ -1,6 +1,6 @@
 #include "folderlist.h"
 
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -44,7 +44,7 @@ std::vector<std::string> names(const fs::path &path)
 {
     std::vector<std::string> parts;
     for (const fs::path &part : path.relative_path()) {
-        std::string name = NativeFolder::fromPath(part);
+        std::string name = NativePaths::fromPath(part);
         if (!name.empty() && name != ".")
             parts.push_back(std::move(name));
     }
@@ -53,24 +53,24 @@ std::vector<std::string> names(const fs::path &path)
 
 std::string join(const std::string &folder, const std::string &name)
 {
-    return NativeFolder::fromPath(NativeFolder::toPath(folder) / NativeFolder::toPath(name));
+    return NativePaths::fromPath(NativePaths::toPath(folder) / NativePaths::toPath(name));
 }
 
 // "/", "/media/usb" or C:\ on Windows, with the platform's own separators.
 std::string normalizedRoot(const std::string &root)
 {
-    const fs::path given = NativeFolder::toPath(root);
+    const fs::path given = NativePaths::toPath(root);
     if (!given.is_absolute())
         throw std::invalid_argument("a drive root is an absolute path");
     fs::path result = fs::path(given.root_path()).make_preferred();
     for (const std::string &name : names(given))
-        result /= NativeFolder::toPath(name);
-    return NativeFolder::fromPath(result);
+        result /= NativePaths::toPath(name);
+    return NativePaths::fromPath(result);
 }
 
 std::string withSeparator(std::string root)
 {
-    if (!NativeFolder::isSeparator(root.back()))
+    if (!NativePaths::isSeparator(root.back()))
         root += static_cast<char>(fs::path::preferred_separator);
     return root;
 }
@@ -97,25 +97,25 @@ void FolderList::setPath(const std::string &root, const std::string &folder)
 {
     Listing listing;
     listing.root = normalizedRoot(root);
-    const fs::path rootPath = NativeFolder::toPath(listing.root);
-    const fs::path folderPath = NativeFolder::toPath(folder);
+    const fs::path rootPath = NativePaths::toPath(listing.root);
+    const fs::path folderPath = NativePaths::toPath(folder);
     const std::vector<std::string> rootParts = names(rootPath);
     std::vector<std::string> folderParts = names(folderPath);
     if (!folderPath.is_absolute() ||
-        !NativeFolder::sameSpelling(NativeFolder::fromPath(rootPath.root_name()),
-                                    NativeFolder::fromPath(folderPath.root_name())) ||
+        !NativePaths::sameSpelling(NativePaths::fromPath(rootPath.root_name()),
+                                   NativePaths::fromPath(folderPath.root_name())) ||
         folderParts.size() < rootParts.size() ||
         !std::equal(rootParts.begin(), rootParts.end(), folderParts.begin(),
                     [](const std::string &a, const std::string &b) {
-                        return NativeFolder::sameSpelling(a, b);
+                        return NativePaths::sameSpelling(a, b);
                     }))
         throw std::invalid_argument("the folder is not on the drive");
     listing.chain.assign(folderParts.begin() + static_cast<std::ptrdiff_t>(rootParts.size()),
                          folderParts.end());
     const std::string target = chainPath(listing, listing.chain.size());
-    listing.subfolders = NativeFolder::list(target, NativeFolder::Kind::Folder,
-                                            [](std::string_view) { return true; });
-    NativeFolder::sortByName(listing.subfolders);
+    listing.subfolders =
+        NativePaths::list(target, NativePaths::Kind::Folder, [](std::string_view) { return true; });
+    NativePaths::sortByName(listing.subfolders);
 
     m_listing = std::move(listing);
     rebuild();
@@ -170,11 +170,11 @@ void FolderList::rebuild()
     setUpdatesEnabled(false);
     clear();
     if (!m_listing.root.empty()) {
-        addRow(open, NativeFolder::displayName(m_listing.root), 0);
+        addRow(open, NativePaths::displayName(m_listing.root), 0);
         for (std::size_t i = 0; i < m_listing.chain.size(); ++i)
-            addRow(open, NativeFolder::displayName(m_listing.chain[i]), i + 1);
+            addRow(open, NativePaths::displayName(m_listing.chain[i]), i + 1);
         for (const std::string &name : m_listing.subfolders)
-            addRow(closed, NativeFolder::displayName(name), m_listing.chain.size() + 1);
+            addRow(closed, NativePaths::displayName(name), m_listing.chain.size() + 1);
         setCurrentRow(static_cast<int>(m_listing.chain.size()));
     }
     setUpdatesEnabled(true);

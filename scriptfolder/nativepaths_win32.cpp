@@ -1,4 +1,4 @@
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include "fileerror.h"
 #include "win32names.h"
@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-namespace NativeFolder {
+namespace NativePaths {
 
 namespace {
 
@@ -82,6 +82,13 @@ std::vector<std::string> list(const std::string &folder, Kind kind,
     return names;
 }
 
+std::vector<std::string> list(const NativeFolder &folder, Kind kind,
+                              const std::function<bool(std::string_view)> &wanted)
+{
+    // Held without delete sharing: its path leads to it for as long as it is open.
+    return list(folder.path, kind, wanted);
+}
+
 std::string workingFolder()
 {
     std::wstring buffer(MAX_PATH, L'\0');
@@ -130,4 +137,4 @@ QString toQtPath(const std::string &nativePath)
     return QDir::fromNativeSeparators(QString::fromStdString(nativePath));
 }
 
-} // namespace NativeFolder
+} // namespace NativePaths

@@ -1,4 +1,4 @@
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include "fileerror.h"
 
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <memory>
 
-namespace NativeFolder {
+namespace NativePaths {
 
 namespace {
 
@@ -37,17 +37,9 @@ bool hasKind(DIR *dir, const dirent &entry, Kind kind)
     return kind == Kind::Folder ? S_ISDIR(status.st_mode) : S_ISREG(status.st_mode);
 }
 
-} // namespace
-
-std::vector<std::string> list(const std::string &folder, Kind kind,
-                              const std::function<bool(std::string_view)> &wanted)
+std::vector<std::string> listing(DirHandle dir, Kind kind,
+                                 const std::function<bool(std::string_view)> &wanted)
 {
-    DirHandle dir(opendir(folder.c_str()));
-    if (!dir) {
-        const int error = errno;
-        // A folder that is not there is a missing path, not a missing file.
-        throw error == ENOENT ? FileError::pathNotFound() : FileError::fromErrno(error);
-    }
     std::vector<std::string> names;
     for (;;) {
         errno = 0;
@@ -65,6 +57,36 @@ std::vector<std::string> list(const std::string &folder, Kind kind,
             names.emplace_back(name);
     }
     return names;
+}
+
+} // namespace
+
+std::vector<std::string> list(const std::string &folder, Kind kind,
+                              const std::function<bool(std::string_view)> &wanted)
+{
+    DirHandle dir(opendir(folder.c_str()));
+    if (!dir) {
+        const int error = errno;
+        // A folder that is not there is a missing path, not a missing file.
+        throw error == ENOENT ? FileError::pathNotFound() : FileError::fromErrno(error);
+    }
+    return listing(std::move(dir), kind, wanted);
+}
+
+std::vector<std::string> list(const NativeFolder &folder, Kind kind,
+                              const std::function<bool(std::string_view)> &wanted)
+{
+    // A handle of its own, read from the start: the folder's stays as it is.
+    const int own = ::fcntl(static_cast<int>(folder.file.handle()), F_DUPFD_CLOEXEC, 0);
+    DirHandle dir(own >= 0 ? ::fdopendir(own) : nullptr);
+    if (!dir) {
+        const int error = errno;
+        if (own >= 0)
+            ::close(own);
+        throw FileError::fromErrno(error);
+    }
+    ::rewinddir(dir.get());
+    return listing(std::move(dir), kind, wanted);
 }
 
 std::string workingFolder()
@@ -104,4 +126,4 @@ QString toQtPath(const std::string &nativePath)
     return QFile::decodeName(QByteArray::fromStdString(nativePath));
 }
 
-} // namespace NativeFolder
+} // namespace NativePaths

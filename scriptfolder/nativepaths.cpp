@@ -1,4 +1,4 @@
-#include "nativefolder.h"
+#include "nativepaths.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <numeric>
 
-namespace NativeFolder {
+namespace NativePaths {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::string fromPath(const std::filesystem::path &path)
     return {text.begin(), text.end()};
 }
 
-} // namespace NativeFolder
+} // namespace NativePaths

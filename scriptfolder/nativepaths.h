@@ -1,5 +1,7 @@
 #pragma once
 
+#include "nativefiles.h"
+
 #include <QString>
 
 #include <filesystem>
@@ -11,8 +13,8 @@
 // Folders and the names in them as this platform has them. Native names and paths are kept as
 // bytes: the file system's own on POSIX, which need not be valid in the user's encoding, and
 // UTF-8 on Windows, converted from the system's UTF-16 only in the platform file. What differs
-// between platforms lives in nativefolder_posix.cpp and nativefolder_win32.cpp.
-namespace NativeFolder {
+// between platforms lives in nativepaths_posix.cpp and nativepaths_win32.cpp.
+namespace NativePaths {
 
 enum class Kind
 {
@@ -25,6 +27,9 @@ enum class Kind
 // POSIX, the hidden or system attribute on Windows. Symbolic links count as what they point
 // to. Throws FileError when the folder cannot be read.
 std::vector<std::string> list(const std::string &folder, Kind kind,
+                              const std::function<bool(std::string_view)> &wanted);
+// The same of a folder already open, which is read itself whatever its path leads to now.
+std::vector<std::string> list(const NativeFolder &folder, Kind kind,
                               const std::function<bool(std::string_view)> &wanted);
 
 // Valid UTF-8 as it is; anything else read as Latin-1, as names from old Windows disks are.
@@ -54,4 +59,4 @@ std::string fromPath(const std::filesystem::path &path);
 std::string fromQtPath(const QString &path);
 QString toQtPath(const std::string &nativePath);
 
-} // namespace NativeFolder
+} // namespace NativePaths
