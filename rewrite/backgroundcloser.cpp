@@ -43,8 +43,17 @@ void BackgroundCloser::work()
             return;
         NativeFile file = std::move(m_queue.front());
         m_queue.pop_front();
+        ++m_closing;
         lock.unlock();
         file.reset();
         lock.lock();
+        if (--m_closing == 0 && m_queue.empty())
+            m_idle.notify_all();
     }
+}
+
+void BackgroundCloser::waitIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_queue.empty() && m_closing == 0; });
 }

@@ -26,13 +26,17 @@ public:
     ~BackgroundCloser();
 
     void close(NativeFile file);
+    // Waits until every file given so far is closed: until then, their blocks may not be free.
+    void waitIdle();
 
 private:
     void work();
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
     std::deque<NativeFile> m_queue;
+    std::size_t m_closing = 0;
     std::size_t m_mostWaiting = 0;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;

@@ -11,22 +11,11 @@
 namespace nf = nativefiles;
 namespace ur = undorecord;
 
-namespace {
-
-// What the disk keeps free beyond the largest script for the run to go on: a share of it, never
-// more than this.
-constexpr std::uint64_t kMostReserve = std::uint64_t{64} << 20;
-constexpr std::uint64_t kReserveShare = 100;
-
-} // namespace
-
 KeptOriginals::KeptOriginals(const NativeFolder &folder, Cierres cierres, SpaceOnDisk space,
                              Release release)
-    : m_folder(folder), m_cierres(std::move(cierres)), m_space(std::move(space)),
-      m_release(std::move(release))
+    : m_folder(folder), m_cierres(std::move(cierres)), m_release(std::move(release)),
+      m_room(std::move(space))
 {
-    if (!m_space)
-        m_space = nf::diskSpace;
 }
 
 KeptOriginals::~KeptOriginals()
@@ -55,14 +44,11 @@ bool KeptOriginals::ready(const FileKey &folderKey)
     return m_area && folderKey == m_folderKey;
 }
 
-bool KeptOriginals::roomFor(std::uint64_t size) const
+bool KeptOriginals::roomFor(std::uint64_t size)
 {
     // A kept original holds blocks the replacement would have freed: the scripts still to come
     // must find room all the same.
-    const DiskSpace space = m_space(*m_area);
-    const std::uint64_t reserve = std::max<std::uint64_t>(m_largest, size) +
-                                  std::min(kMostReserve, space.total / kReserveShare);
-    return space.free >= size && space.free - size >= reserve;
+    return m_room.take(*m_area, size, m_largest);
 }
 
 bool KeptOriginals::open()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cierres.h"
+#include "diskroom.h"
 #include "keptshelves.h"
 #include "nativefiles.h"
 
@@ -102,7 +103,7 @@ private:
     void keep();
     void stopKeeping() noexcept;
     bool ready(const FileKey &folderKey);
-    bool roomFor(std::uint64_t size) const;
+    bool roomFor(std::uint64_t size);
     bool open();
     void takeOverLastRecord();
     const NativeFolder *placeFor(std::size_t index);
@@ -112,7 +113,6 @@ private:
 
     const NativeFolder &m_folder;
     Cierres m_cierres;
-    SpaceOnDisk m_space;
     Release m_release;
     bool m_opened = false;
     bool m_finished = false;
@@ -131,6 +131,7 @@ private:
     mutable std::mutex m_mutex;           // all of the above
     // Made once m_area is, and then used by whoever keeps an original, on either thread.
     std::optional<KeptShelves> m_shelves; // in m_area
+    DiskRoom m_room;                      // for the originals kept in m_area
     std::mutex m_shelvesMutex;
     std::vector<std::pair<std::size_t, FileIdentity>> m_outputs; // the run's thread's alone
 

@@ -35,7 +35,7 @@ DescriptorBudget descriptorBudget(std::uint64_t room, std::size_t batch)
 }
 
 ReplacementRun::ReplacementRun(std::size_t batchSize, ReplacementHooks hooks)
-    : m_hooks(std::move(hooks))
+    : m_hooks(std::move(hooks)), m_room(m_hooks.diskSpace)
 {
     // Past a file-size limit a write fails, reported as a full disk, instead of the signal
     // ending the program with the script half-written.
@@ -188,6 +188,24 @@ void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &sc
     }
     for (ScriptReplacement *script : noted)
         script->m_replaceNoted = true;
+}
+
+void ReplacementRun::makeRoomFor(const NativeFolder &folder, std::uint64_t size)
+{
+    // Before a script's new text is written: the batch's new texts wait beside their old ones,
+    // which one script at a time would have freed by now. Where they would leave the disk less
+    // room than it keeps, they are settled first and their old texts freed, so that batching
+    // never fails a run that one script at a time would finish.
+    if (m_batchSize <= 1)
+        return;
+    m_largest = std::max(m_largest, size);
+    if (m_room.take(folder, size, m_largest) || m_pending.empty())
+        return;
+    settle();
+    if (m_closer)
+        m_closer->waitIdle();
+    m_room.refresh();
+    m_room.take(folder, size, m_largest);
 }
 
 void ReplacementRun::flushLater(const NativeFolder &folder, const FileKey &key)

@@ -2,6 +2,7 @@
 
 #include "backgroundcloser.h"
 #include "cierres.h"
+#include "diskroom.h"
 #include "keptoriginals.h"
 #include "nativefiles.h"
 #include "runrecord.h"
@@ -55,6 +56,7 @@ public:
 private:
     friend class ScriptReplacement;
     void noteReplacements(const std::vector<ScriptReplacement *> &scripts);
+    void makeRoomFor(const NativeFolder &folder, std::uint64_t size);
     void flushLater(const NativeFolder &folder, const FileKey &key);
     void flushFolders();
     void dropRecord() noexcept;
@@ -74,6 +76,8 @@ private:
     bool m_readOnly = false;
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
     std::unique_ptr<KeptOriginals> m_kept;
+    DiskRoom m_room; // for the new texts a batch holds at once
+    std::uint64_t m_largest = 0;
 };
 
 // How many scripts may wait in a batch and how many closes may wait for the background closer,

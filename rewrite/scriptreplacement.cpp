@@ -120,6 +120,7 @@ void ScriptReplacement::startOutput(std::uint64_t prefix)
     if (m_run.m_readOnly)
         throw std::logic_error("a dry run writes nothing");
     m_start = prefix;
+    m_run.makeRoomFor(*m_targetFolder, size());
     if (!m_run.m_hooks.copyBackOnly && m_original.links == 1 && tryRenamePath()) {
         m_path = Path::Rename;
         if (!copyRange(m_input, 0, m_output, 0, prefix, true))

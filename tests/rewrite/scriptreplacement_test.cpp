@@ -552,17 +552,29 @@ TEST(ScriptReplacementLimits, FileSizeLimitIsADiskFullOnBothPaths)
     EXPECT_EQ(stateFiles(), std::vector<std::string>{});
 }
 
+// A small file system in the folder, for as long as it lives.
+struct SmallFileSystem
+{
+    explicit SmallFileSystem(const std::string &folder, const char *size) : path(folder)
+    {
+        mounted = ::mount("dovezurad-test", folder.c_str(), "tmpfs", 0, size) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted)
+            ::umount2(path.c_str(), MNT_DETACH);
+    }
+    std::string path;
+    bool mounted = false;
+};
+
 TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
 {
     ScriptFolder folder;
-    if (::mount("dovezurad-test", folder.folder().c_str(), "tmpfs", 0, "size=2m") != 0)
+    const SmallFileSystem small(folder.folder(), "size=2m");
+    if (!small.mounted)
         GTEST_SKIP() << "this machine does not let the test mount a small tmpfs: "
                      << std::strerror(errno);
-    struct Unmount
-    {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{folder.folder()};
 
     const std::string content = " " + tagged(800 * 1024, '{', '}');
     folder.write("plain.txt", content);
@@ -574,6 +586,27 @@ TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
         EXPECT_EQ(folder.read(name), content);
     }
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
+}
+
+// Room for one new text beside the old ones, not for two: a batch settles before its second
+// new text, as one script at a time would have freed the first's old text by then.
+TEST(ScriptReplacementLimits, ABatchNeedsNoMoreRoomThanOneScriptAtATime)
+{
+    ScriptFolder folder;
+    const SmallFileSystem small(folder.folder(), "size=2304k");
+    if (!small.mounted)
+        GTEST_SKIP() << "this machine does not let the test mount a small tmpfs: "
+                     << std::strerror(errno);
+    const std::string content = tagged(512 * 1024, '{', '}');
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        folder.write(name, content);
+
+    RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        EXPECT_TRUE(run.rewrite(name, kForward)) << name;
+    run.finish();
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(tagged(512 * 1024, '<', '>')));
 }
 
 TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
