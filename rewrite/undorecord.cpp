@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::string_view kVersion = "dovezurad deshacer 2";
 constexpr std::string_view kFirstVersion = "dovezurad deshacer 1"; // the originals unshelved
+// More names than any folder of the file systems we run on can hold: a count past it comes from
+// a damaged record, and nothing is made or looked for from it.
+constexpr std::size_t kMostNames = std::size_t{1} << 32;
 
 std::string encoded(std::string_view bytes)
 {
@@ -142,7 +145,7 @@ std::optional<UndoManifest> parse(std::string_view text)
         return std::nullopt;
     const std::vector<std::string_view> previous = words(lines[3]);
     if (previous.size() != 2 || previous[0] != "anteriores" ||
-        !number(previous[1], manifest.previous))
+        !number(previous[1], manifest.previous) || manifest.previous > kMostNames)
         return std::nullopt;
 
     for (std::size_t i = 4; i < lines.size(); ++i) {

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -39,15 +40,21 @@ const Cierres kForward{"{", "}", "<", ">"};
 const std::string kArea = undorecord::kAreaName;
 
 // A confirmed run over the scripts, as the button's; whether every original was kept.
-bool confirmedRun(const ScriptFolder &folder, const std::vector<std::string> &names,
+bool confirmedRun(const std::string &folder, const std::vector<std::string> &names,
                   ReplacementHooks hooks = {})
 {
-    RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched, std::move(hooks));
+    RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::Batched, std::move(hooks));
     run.keepOriginals(kForward);
     for (const std::string &name : names)
         run.rewrite(name, kForward);
     run.finish();
     return run.originalsKept();
+}
+
+bool confirmedRun(const ScriptFolder &folder, const std::vector<std::string> &names,
+                  ReplacementHooks hooks = {})
+{
+    return confirmedRun(folder.folder(), names, std::move(hooks));
 }
 
 std::vector<std::string> undo(const ScriptFolder &folder)
@@ -136,22 +143,30 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
 #endif
         {"deleted", [](const fs::path &script) { fs::remove(script); }},
     };
-    for (const Case &c : cases) {
-        ScriptFolder folder;
-        const fs::path changed = folder.write("a.txt", "{a}");
-        folder.write("b.txt", "{b}");
-        ASSERT_TRUE(confirmedRun(folder, {"a.txt", "b.txt"}));
-        c.apply(changed);
-        const bool exists = fs::exists(changed);
-        const std::string left = exists ? folder.read("a.txt") : "";
+    // Changed before undo looks, or while its question waits.
+    for (const bool whileAsked : {false, true}) {
+        for (const Case &c : cases) {
+            ScriptFolder folder;
+            const fs::path changed = folder.write("a.txt", "{a}");
+            folder.write("b.txt", "{b}");
+            ASSERT_TRUE(confirmedRun(folder, {"a.txt", "b.txt"}));
+            if (!whileAsked)
+                c.apply(changed);
+            auto undo = std::make_unique<LastRunUndo>(folder.folder());
+            if (whileAsked)
+                c.apply(changed);
+            const bool exists = fs::exists(changed);
+            const std::string left = exists ? folder.read("a.txt") : "";
 
-        EXPECT_EQ(undo(folder), std::vector<std::string>{"a.txt"}) << c.change;
-        EXPECT_EQ(fs::exists(changed), exists) << c.change;
-        if (exists) {
-            EXPECT_EQ(folder.read("a.txt"), left) << c.change;
+            EXPECT_EQ(undo->restore(), std::vector<std::string>{"a.txt"}) << c.change;
+            undo.reset();
+            EXPECT_EQ(fs::exists(changed), exists) << c.change;
+            if (exists) {
+                EXPECT_EQ(folder.read("a.txt"), left) << c.change << whileAsked;
+            }
+            EXPECT_EQ(folder.read("b.txt"), "{b}") << c.change;
+            EXPECT_EQ(toUndo(folder), 1u) << c.change;
         }
-        EXPECT_EQ(folder.read("b.txt"), "{b}") << c.change;
-        EXPECT_EQ(toUndo(folder), 1u) << c.change;
     }
 }
 
@@ -216,6 +231,28 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
         EXPECT_EQ(folder.read("s69.txt"), "<69>") << firstFormat;
         EXPECT_FALSE(fs::exists(area)) << firstFormat;
     }
+}
+
+// A stop between two scripts leaves each whole: those given back are back, the rest wait for
+// the next undo.
+TEST(LastRunUndoRestores, AStopLeavesTheRestForTheNextUndo)
+{
+    ScriptFolder folder;
+    const std::vector<std::string> names{"a.txt", "b.txt", "c.txt"};
+    for (const std::string &name : names)
+        folder.write(name, "{" + name + "}");
+    ASSERT_TRUE(confirmedRun(folder, names));
+    {
+        LastRunUndo stopped(folder.folder());
+        int asked = 0;
+        EXPECT_EQ(stopped.restore([&] { return asked++ < 1; }), std::vector<std::string>{});
+        EXPECT_TRUE(stopped.stopped());
+        EXPECT_EQ(stopped.restored(), 1u);
+    }
+    EXPECT_EQ(toUndo(folder), 2u);
+    EXPECT_EQ(undo(folder), std::vector<std::string>{});
+    for (const std::string &name : names)
+        EXPECT_EQ(folder.read(name), "{" + name + "}");
 }
 
 #ifndef _WIN32
@@ -303,9 +340,13 @@ TEST(UndoRecordHostile, AManifestNamingAnythingButOneEntryIsNotRead)
           std::string("k 1 r 1 3 0 3 a%2Fb\n"), std::string("k 1 r 1 3 0 3 ../b\n"),
           std::string("k 1 r 1 3 0 3 a%00b\n"), std::string("k 1 r 1 3 0 3 a%2\n"),
           std::string("k 2 r 1 3 0 3 a.txt\n"), entry + "fin\n" + entry,
-          entry + "f 2 1 4 0 3 5 6\n"}) {
+          entry + "f 2 1 4 0 3 5 6\n", std::string("n ..\n"), std::string("n a%2Fb\n")}) {
         EXPECT_FALSE(undorecord::parse(head + hostile)) << hostile;
     }
+    // A count of names no folder can hold is a damaged record, of which nothing is made.
+    constexpr std::size_t kMostNames = std::size_t{1} << 32;
+    EXPECT_TRUE(undorecord::parse(undorecord::header(kForward, FileKey{}, kMostNames) + entry));
+    EXPECT_FALSE(undorecord::parse(undorecord::header(kForward, FileKey{}, kMostNames + 1)));
     // A backslash separates only on Windows; elsewhere a script may be named with one.
 #ifdef _WIN32
     EXPECT_FALSE(undorecord::parse(head + "k 1 r 1 3 0 3 a%5Cb\n"));
@@ -381,6 +422,39 @@ TEST(LastRunUndoHostileArea, IsNeitherUsedNorFollowed)
         }
         EXPECT_EQ(elsewhere.names(), before) << c.area;
         EXPECT_EQ(fs::symlink_status(area).permissions(), mode) << c.area;
+    }
+}
+
+// Another user who may rename the folder swaps it for a link to a folder only root may read
+// while undo's question waits: undo gives back what it kept in the folder it holds, on both
+// paths (the old file itself, or a copy written back), and writes nothing where the link leads.
+TEST(LastRunUndoRaces, AFolderSwappedWhileTheQuestionWaitsLeadsNoOriginalElsewhere)
+{
+    TemporaryFolder top;
+    ::chmod(top.path().c_str(), 0755);
+    const fs::path team = top.path() / "team";
+    const fs::path proj = team / "proj";
+    const fs::path secret = top.path() / "secreto";
+    fs::create_directories(proj);
+    fs::create_directory(secret);
+    ::chown(team.c_str(), kOtherUser, kOtherUser);
+    ::chmod(secret.c_str(), 0700);
+    const std::vector<std::string> names{"a.txt", "notas.txt"};
+    for (const std::string &name : names) {
+        writeFile(proj / name, "{p}");
+        writeFile(secret / name, "{s}");
+    }
+    fs::create_hard_link(proj / "notas.txt", proj / "notas.bak"); // kept by a copy
+    ASSERT_TRUE(confirmedRun(proj.string(), names));
+
+    LastRunUndo undo(proj.string());
+    ASSERT_EQ(undo.count(), 2u);
+    ASSERT_EQ(swapForLink(kOtherUser, proj, secret), 0);
+    EXPECT_EQ(undo.restore(), std::vector<std::string>{});
+
+    for (const std::string &name : names) {
+        EXPECT_EQ(ScriptFolder::readFile(secret / name), "{s}") << name;
+        EXPECT_EQ(ScriptFolder::readFile(team / "proj.old" / name), "{p}") << name;
     }
 }
 

@@ -50,20 +50,6 @@ std::vector<std::string> stateFiles()
     return kPrivateState.files();
 }
 
-// Runs `work` as another, unprivileged user with its own state folder.
-int asUser(uid_t uid, gid_t gid, std::vector<gid_t> groups, const std::function<int()> &work)
-{
-    TemporaryFolder state;
-    ::chown(state.path().c_str(), uid, gid);
-    return inChild([&] {
-        if (::setgroups(groups.size(), groups.data()) != 0 || ::setresgid(gid, gid, gid) != 0 ||
-            ::setresuid(uid, uid, uid) != 0)
-            return 98;
-        ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-        return work();
-    });
-}
-
 constexpr uid_t kOwner = 40001;
 constexpr uid_t kEditor = 40002;
 constexpr gid_t kTeam = 40100;
@@ -207,6 +193,58 @@ TEST(ScriptReplacementUsers, LinkIsFollowedOnlyWhereItsOwnerCannotUseItAgainstTh
                   c.error)
             << c.link << " -> " << c.target;
         EXPECT_EQ(shared.folder.read("privado.conf"), c.error == 0 ? "<p>" : "{p}");
+    }
+}
+
+// The folder a run is given is walked one folder at a time: a link on the way, or in a link's
+// own text, is followed only by the rule for scripts' links; otherwise 70, naming that link.
+TEST(ScriptReplacementUsers, AFolderOnTheWayIsFollowedOnlyByTheLinkRule)
+{
+    const struct
+    {
+        uid_t link;
+        uid_t target;
+        std::optional<uid_t> via; // a link to the shared folder inside the first link's text
+        int error;
+        const char *named;
+    } cases[] = {
+        {kEditor, kOwner, {}, 70, "/proj"},
+        {kOwner, kOwner, {}, 0, ""},
+        {0, kOwner, {}, 0, ""},
+        {kEditor, kEditor, {}, 0, ""},
+        {kOwner, kOwner, kEditor, 70, "/via"},
+    };
+    for (const auto &c : cases) {
+        SharedFolder shared;
+        ::chmod(shared.folder.folder().c_str(), 0777);
+        const fs::path real = shared.path("real");
+        fs::create_directory(real);
+        const auto script = shared.folder.write("real/notas.txt", "{n}");
+        for (const fs::path &mine : {real, script})
+            ::chown(mine.c_str(), c.target, c.target);
+        ::chmod(script.c_str(), 0666);
+        if (c.via) {
+            fs::create_directory_symlink(".", shared.path("via"));
+            ::lchown(shared.path("via").c_str(), *c.via, *c.via);
+        }
+        fs::create_directory_symlink(c.via ? fs::path("via/real") : real, shared.path("proj"));
+        ::lchown(shared.path("proj").c_str(), c.link, c.link);
+
+        EXPECT_EQ(asUser(kOwner, kOwner, {},
+                         [&] {
+                             try {
+                                 ModificarScript(shared.path("proj"), "notas.txt", kForward);
+                                 return 0;
+                             } catch (const FileError &error) {
+                                 return error.detail().ends_with(std::string(c.named) +
+                                                                 " es de otro usuario")
+                                            ? error.number()
+                                            : 97;
+                             }
+                         }),
+                  c.error)
+            << c.link << " -> " << c.target;
+        EXPECT_EQ(shared.folder.read("real/notas.txt"), c.error == 0 ? "<n>" : "{n}");
     }
 }
 
@@ -715,6 +753,46 @@ TEST(ScriptReplacementRaces, LinkRepointedAfterOpeningDoesNotRedirectTheWrite)
     EXPECT_EQ(folder.read("old.dat"), "<viejo>");
     EXPECT_EQ(folder.read("new.dat"), "{nuevo}");
     EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "new.dat");
+}
+
+// Another user who may rename the folder swaps it for a link to a folder only root may read,
+// while root's run is under way: the run goes on in the folder it holds, and writes nothing
+// where the link leads. A run started after the swap refuses the link (70).
+TEST(ScriptReplacementRaces, AFolderSwappedMidRunLeadsNoScriptElsewhere)
+{
+    SharedFolder shared;
+    const fs::path team = shared.path("team");
+    const fs::path proj = team / "proj";
+    const fs::path secret = shared.path("secreto");
+    fs::create_directories(proj);
+    fs::create_directory(secret);
+    ::chown(team.c_str(), kEditor, kEditor);
+    ::chmod(secret.c_str(), 0700);
+    for (const char *name : {"a.txt", "b.txt"})
+        shared.folder.write("team/proj/" + std::string(name), "{p}");
+    const auto hidden = shared.folder.write("secreto/b.txt", "{s}");
+    ::chmod(hidden.c_str(), 0600);
+    const struct stat before = statOf(hidden);
+    bool swapped = false;
+    ReplacementHooks hooks;
+    hooks.afterOpen = [&] {
+        if (!std::exchange(swapped, true)) {
+            EXPECT_EQ(swapForLink(kEditor, proj, secret), 0);
+        }
+    };
+
+    RewriteRun run(openRunFolder(proj), RewriteRun::Flushes::Batched, hooks);
+    for (const char *name : {"a.txt", "b.txt"})
+        EXPECT_TRUE(run.rewrite(name, kForward)) << name;
+    run.finish();
+
+    EXPECT_EQ(shared.folder.read("secreto/b.txt"), "{s}");
+    EXPECT_EQ(statOf(hidden).st_ino, before.st_ino);
+    EXPECT_EQ(statOf(hidden).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    for (const char *name : {"a.txt", "b.txt"})
+        EXPECT_EQ(shared.folder.read("team/proj.old/" + std::string(name)), "<p>") << name;
+    EXPECT_EQ(errorOf([&] { ModificarScript(proj, "b.txt", kForward); }), 70);
+    EXPECT_EQ(shared.folder.read("secreto/b.txt"), "{s}");
 }
 
 TEST(ScriptReplacementRaces, FileWithTwoNamesIsRewrittenOnce)

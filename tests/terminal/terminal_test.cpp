@@ -365,8 +365,8 @@ TEST_F(TerminalRun, RewritesTheScriptsTheWindowListsAndSaysSo)
 // its name is shown escaped, in the dry run, in undo's list and in what recovery set aside alike.
 TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
 {
-    const std::string name = "a\n0 de 0 scripts cambiarían\x1b]0;x\x07\\\xc2\x9b.txt";
-    const std::string shown = "a\\x0a0 de 0 scripts cambiarían\\x1b]0;x\\x07\\\\\\u009b.txt";
+    const std::string name = "a\n0 de 0 scripts cambiarían\x1b]0;x\x07\\\xc2\x9b\x9b.txt";
+    const std::string shown = "a\\x0a0 de 0 scripts cambiarían\\x1b]0;x\\x07\\\\\\u009b\\x9b.txt";
     write(name, "{a}");
     EXPECT_EQ(run({"--simular", "--cambiar", "{}", "--por", "<>", folder()}).out,
               shown + ": 0 espacios quitados, 1 delimitador izquierdo y 1 derecho cambiado\n" +
@@ -379,6 +379,10 @@ TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
     std::ostringstream setAside;
     tellSetAside(setAside, {"«" + name + "»", "b"});
     EXPECT_EQ(setAside.str(), "«" + shown + "»\nb\n");
+    // A folder's name too, where a failure names it.
+    EXPECT_EQ(run({"--deshacer", "--si", folder() + "/" + name}).err,
+              "76 No se encontró la ruta de acceso: no existe la carpeta " + folder() + "/" +
+                  shown + "\n");
 }
 
 // Numbers sort by value, as in the window: 10.txt comes after the read-only 2.txt, so the run
@@ -607,6 +611,19 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
                            "tocaron:\nb.txt\n");
     EXPECT_EQ(read("a.txt") + read("b.txt"), "{a}<b> editado");
 
+    // A script whose original could not be kept (a link's target lives elsewhere) is counted
+    // and named, and stays as the run left it.
+    const TemporaryFolder elsewhere;
+    writeFile((elsewhere.path() / "c.dat").string(), "{c}");
+    fs::create_symlink(elsewhere.path() / "c.dat", m_folder.path() / "c.txt");
+    ASSERT_EQ(run(change).status, 0);
+    outcome = run(undo);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.err, "Se restauraron 1 de 2 scripts; estos no se pudieron guardar y siguen "
+                           "cambiados:\nc.txt\n");
+    EXPECT_EQ(read("a.txt") + read("c.txt"), "{a}<c>");
+    fs::remove(m_folder.path() / "c.txt");
+
     // An area that is not the runner's alone: the run goes on without it, and says so.
     fs::remove_all(m_folder.path() / ".dovezurad.deshacer");
     fs::create_directory_symlink(m_state.path(), m_folder.path() / ".dovezurad.deshacer");
@@ -615,7 +632,10 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o "
                            "sin permiso para guardar los originales).\n1 de 2 scripts cambiados\n");
     EXPECT_EQ(read("a.txt"), "<a>");
-    EXPECT_EQ(run(undo).status, 70);
+    outcome = run(undo);
+    EXPECT_EQ(outcome.status, 70);
+    EXPECT_EQ(outcome.err,
+              "70 Permiso denegado: la carpeta .dovezurad.deshacer no es una carpeta\n");
 
     EXPECT_EQ(run({"--deshacer", "--cambiar", "{}", "--por", "<>", folder()}).status, 2);
     outcome = run({"--deshacer", "--si", folder() + "/no-existe"});

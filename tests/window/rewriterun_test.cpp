@@ -183,6 +183,28 @@ TEST_F(RewriteRunTest, AFailedRunKeepsTheSevenControlsLockedAndTheButtonStillWor
     EXPECT_EQ(m_boxes.shown()[2].prompt, kConfirmation);
 }
 
+// File1 is read by path: a folder put in the listed one's place since then is not the one the
+// user saw, and the run writes neither (70, the window's message for a refused folder).
+TEST_F(RewriteRunTest, AFolderPutInTheListedOnesPlaceIsNotWritten)
+{
+    write("a.txt", "{a}");
+    frmDovezurad window(m_boxes, drive(), root());
+    const std::string aside = root() + ".visto";
+    ASSERT_EQ(::rename(root().c_str(), aside.c_str()), 0);
+    ASSERT_TRUE(QDir().mkdir(m_folder.path()));
+    write("a.txt", "{otro}");
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 2U);
+    EXPECT_EQ(m_boxes.shown()[1].prompt, QStringLiteral("70 Permiso denegado"));
+    EXPECT_EQ(read("a.txt"), "{otro}");
+    std::ifstream seen(aside + "/a.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(seen), {}), "{a}");
+    QDir(QFile::decodeName(QByteArray::fromStdString(aside))).removeRecursively();
+}
+
 TEST_F(RewriteRunTest, AFieldEmptiedByCuttingCountsAsEmpty)
 {
     writeThreeScripts();
