@@ -1,5 +1,6 @@
 #include "modificarscript.h"
 
+#include "keptoriginals.h"
 #include "runfolder.h"
 #include "scripttransform.h"
 
@@ -75,6 +76,12 @@ bool RewriteRun::rewriteOne(const std::string &fileName, const Cierres &cierres,
     script->endOutput(transform.outputSize());
     m_replacement.replace(std::move(script));
     return true;
+}
+
+void RewriteRun::keepOriginals(const Cierres &cierres)
+{
+    m_replacement.keepOriginals(std::make_unique<KeptOriginals>(
+        m_folder, cierres, m_replacement.hooks().diskSpace, m_replacement.releaser()));
 }
 
 void RewriteRun::finish()

@@ -38,7 +38,7 @@ public:
     // Makes every rewrite of the run final and lasting. Throws the first failure.
     void finish();
     // Keeps the originals of the scripts of the folder it changes, for undo (see ReplacementRun).
-    void keepOriginals(const Cierres &cierres) { m_replacement.keepOriginals(m_folder, cierres); }
+    void keepOriginals(const Cierres &cierres);
     bool originalsKept() const { return m_replacement.originalsKept(); }
 
 private:

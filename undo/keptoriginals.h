@@ -4,6 +4,7 @@
 #include "diskroom.h"
 #include "keptshelves.h"
 #include "nativefiles.h"
+#include "originalkeeper.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,25 +22,14 @@
 #include <vector>
 
 // What a confirmed run keeps so that it can be undone: the original of every script it changes,
-// in the folder's private area (undorecord.h), replacing what the last run kept. Keeping never
-// makes the run fail: an original that cannot be kept (no right, an area that is not ours
-// alone, another volume, too little room left on the disk) is not, and allKept() says so.
-// Safe to call from the run's thread while originals are kept ahead on the keeper's own.
-class KeptOriginals
+// in the folder's private area (undorecord.h), replacing what the last run kept. An original
+// that cannot be kept (no right, an area that is not ours alone, another volume, too little room
+// left on the disk) is not. Safe to call from the run's thread while originals are kept ahead on
+// the keeper's own.
+class KeptOriginals final : public OriginalKeeper
 {
 public:
-    // What keeping by link left: the entry's number, and the original as its second name left
-    // it (a link more, a later change time), or nullopt when it was not kept.
-    struct Linked
-    {
-        std::optional<std::size_t> index;
-        std::optional<FileIdentity> original;
-    };
-
     using SpaceOnDisk = std::function<DiskSpace(const NativeFolder &)>;
-    // Takes the last run's originals as their names are removed: closing them frees their blocks,
-    // which the run need not wait for.
-    using Release = std::function<void(NativeFile)>;
 
     // Nothing is touched before the first original is kept. `folder` is the run's, held by it
     // for longer than this lives.
@@ -49,43 +39,30 @@ public:
     KeptOriginals &operator=(const KeptOriginals &) = delete;
     ~KeptOriginals();
 
-    // A script of that size was read: what the rest of the run may still need room for.
-    void seen(std::uint64_t size) { m_largest = std::max(m_largest.load(), size); }
-    // Just before the script's name is given to its new file: keeps the old file by a second
-    // name, no byte copied. The entry's number, or nullopt when it was not kept.
+    void seen(std::uint64_t size) override { m_largest = std::max(m_largest.load(), size); }
     std::optional<std::size_t> keepByLink(const NativeFolder &folder, const FileKey &folderKey,
-                                          const std::string &name, const FileIdentity &original);
-    // keepByLink on a thread of the keeper's own, so that a batch's originals are kept while the
-    // run writes and flushes the batch; `folder` must outlive the answer. The record names the
-    // original before the keeper keeps it, and before keepWaiting() returns.
+                                          const std::string &name,
+                                          const FileIdentity &original) override;
+    // On a thread of the keeper's own. The record names the original before the keeper keeps it.
     std::future<Linked> keepByLinkAhead(const NativeFolder &folder, const FileKey &folderKey,
-                                        const std::string &name, const FileIdentity &original);
-    // The answer of keepByLinkAhead(), once it is there.
-    Linked linked(std::future<Linked> &answer);
-    // Before the flush that makes a batch's new texts last: writes down the entries of its
-    // originals, so that the same flush makes the record name them before any is replaced, and
-    // keeps what waits to be kept ahead while the run waits for the disk.
-    void keepWaiting();
-    // After the flush of a batch's new texts, before its first replacement: `flushed` says
-    // whether that flush covered the record's disk; if not, the entries are flushed by
-    // themselves.
-    void entriesWritten(bool flushed);
-    // The disk the originals are kept on, once one is.
-    std::uint64_t volume() const;
-    // Before the copy-back writes over the script: keeps a copy of it, read through `held`.
+                                        const std::string &name,
+                                        const FileIdentity &original) override;
+    Linked linked(std::future<Linked> &answer) override;
+    // Also keeps what waits to be kept ahead while the run waits for the disk.
+    void keepWaiting() override;
+    void entriesWritten(bool flushed) override;
+    std::uint64_t volume() const override;
     std::optional<std::size_t> keepByCopy(const NativeFolder &folder, const FileKey &folderKey,
                                           const std::string &name, const NativeFile &held,
-                                          const FileIdentity &original);
-    // A kept link whose replacement did not happen: the copy-back writes over that very file.
-    void forget(std::size_t index) noexcept;
-    // The script as the run left it. From the run's thread only.
-    void noteOutput(std::size_t index, const FileIdentity &output);
-    // A script of the folder that the run changed without keeping its original: the record
-    // names it, for undo to tell.
-    void noteNotKept(const std::string &name);
-    // Ends the record with each output's identity. Idempotent; never throws.
-    void finish() noexcept;
-    bool allKept() const;
+                                          const FileIdentity &original) override;
+    void forget(std::size_t index) noexcept override;
+    // From the run's thread only.
+    void noteOutput(std::size_t index, const FileIdentity &output) override;
+    // The record names it, for undo to tell.
+    void noteNotKept(const std::string &name) override;
+    // Ends the record with each output's identity.
+    void finish() noexcept override;
+    bool allKept() const override;
 
 private:
     // Makes the kept original by that name in that shelf; false when the name is taken.

@@ -1,30 +1,16 @@
 #pragma once
 
-#include "keptoriginals.h"
 #include "nativefiles.h"
+#include "originalkeeper.h"
 #include "recoverypolicy.h"
+#include "scriptrun.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <future>
 #include <optional>
 #include <string>
 #include <vector>
-
-// Points where a test acts on a script while it is being replaced, instead of racing with sleeps.
-struct ReplacementHooks
-{
-    std::function<void()> afterOpen;     // the script is open, its name not yet resolved
-    std::function<void()> beforeReplace; // the new text is complete and flushed
-    bool noUnnamedFiles = false;         // behave as on a file system without O_TMPFILE
-    // Writes over the script itself, keeping its file: what undo does with a copy it kept.
-    bool copyBackOnly = false;
-    // How much room the disk has, for keeping originals (nativefiles::diskSpace when empty).
-    std::function<DiskSpace(const NativeFolder &)> diskSpace;
-};
-
-class ReplacementRun;
 
 // One script replaced by its new text, so that whatever happens it is its original or its
 // complete new text, with its owner, group, mode, ACLs, extended attributes and links kept.
@@ -46,7 +32,7 @@ class ScriptReplacement
 public:
     // Opens, checks and locks the script `name` of `folder`, which the run holds and which must
     // outlive the script. Throws FileError.
-    ScriptReplacement(ReplacementRun &run, const NativeFolder &folder, const std::string &name);
+    ScriptReplacement(ScriptRun &run, const NativeFolder &folder, const std::string &name);
     ScriptReplacement(const ScriptReplacement &) = delete;
     ScriptReplacement &operator=(const ScriptReplacement &) = delete;
     ~ScriptReplacement();
@@ -65,8 +51,28 @@ public:
     // The new text is `size` bytes long and complete.
     void endOutput(std::uint64_t size);
 
+    // What the run does with it, once its new text is complete.
+    // The same file was reached before under another name: nothing more is done with it.
+    bool alreadyDone() const { return m_alreadyDone; }
+    // It goes the copy-back way, which is never batched.
+    bool copiesBack() const { return m_path == Path::CopyBack; }
+    // The volume its new text is written on, and one flush of that whole volume; false where
+    // the system has none.
+    std::uint64_t volume() const { return m_original.key.volume; }
+    bool flushFileSystem() const { return nativefiles::flushFileSystemOf(m_output); }
+    // After the flush of its volume: waits for its own writing, and hears of its errors.
+    void checkWritten();
+    // Flushes the new text by itself.
+    void flushData();
+    // Keeps the original ahead, while the rest of the batch is written.
+    void keepAhead();
+    // Its entry for the record, unless it was noted already or cannot be named; then noted.
+    std::optional<RecordedReplace> unnotedReplacement();
+    void replacementNoted() { m_replaceNoted = true; }
+    // Makes the new text the script, after a last look that nobody else changed it.
+    void commit();
+
 private:
-    friend class ReplacementRun;
     enum class Path
     {
         None,
@@ -78,15 +84,12 @@ private:
     bool tryRenamePath();
     void startCopyBack();
     void sumOldBytes(const unsigned char *data, std::size_t size, std::uint64_t offset);
-    void checkWritten();
-    void flushData();
+    void endCopyBack(std::uint64_t size);
     void writeBack(std::uint64_t end);
     void checkUnchanged() const;
-    void commit();
     void prepareRename();
     void prepareCopyBack();
     bool commitRename();
-    void keepAhead();
     void takeKeptAhead() noexcept;
     void commitCopyBack();
     void copyBackInstead();
@@ -97,7 +100,7 @@ private:
     RecoveryHeader recoveryHeader() const;
     void removeOutputName() noexcept;
 
-    ReplacementRun &m_run;
+    ScriptRun &m_run;
     bool m_alreadyDone = false;
     std::string m_name; // in the run's folder: a link's own where it is one
     // The folder of the file that was read: the run's, or a link's target's own (m_linkFolder).
@@ -130,7 +133,7 @@ private:
     bool m_committed = false;
     std::optional<std::size_t> m_kept; // the original's entry in the record for undo
     bool m_keepingAhead = false;
-    std::future<KeptOriginals::Linked> m_keptAhead;
+    std::future<OriginalKeeper::Linked> m_keptAhead;
     // The original as its kept second name left it, which the last look compares against.
     std::optional<FileIdentity> m_keptOriginal;
 };

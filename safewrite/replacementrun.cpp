@@ -74,7 +74,7 @@ std::unique_ptr<ScriptReplacement> ReplacementRun::open(const NativeFolder &fold
                                                         const std::string &name)
 {
     auto script = std::make_unique<ScriptReplacement>(*this, folder, name);
-    if (script->m_alreadyDone)
+    if (script->alreadyDone())
         return nullptr;
     return script;
 }
@@ -83,7 +83,7 @@ void ReplacementRun::replace(std::unique_ptr<ScriptReplacement> script)
 {
     if (!script->outputStarted())
         return;
-    if (m_batchSize <= 1 || script->m_path == ScriptReplacement::Path::CopyBack) {
+    if (m_batchSize <= 1 || script->copiesBack()) {
         settle();
         script->flushData();
         script->commit();
@@ -110,16 +110,16 @@ void ReplacementRun::settle()
     std::map<std::uint64_t, bool> flushedVolumes; // a link may lead to another file system
     if (pending.size() > 1) {
         for (const auto &script : pending) {
-            const std::uint64_t volume = script->m_original.key.volume;
+            const std::uint64_t volume = script->volume();
             if (!flushedVolumes.contains(volume))
-                flushedVolumes[volume] = nf::flushFileSystemOf(script->m_output);
+                flushedVolumes[volume] = script->flushFileSystem();
         }
     }
     std::size_t flushed = 0;
     std::exception_ptr flushFailure;
     try {
         for (const auto &script : pending) {
-            const auto volume = flushedVolumes.find(script->m_original.key.volume);
+            const auto volume = flushedVolumes.find(script->volume());
             if (volume != flushedVolumes.end() && volume->second)
                 script->checkWritten();
             else
@@ -138,7 +138,7 @@ void ReplacementRun::settle()
     std::vector<ScriptReplacement *> ready;
     for (std::size_t i = 0; i < flushed; ++i)
         ready.push_back(pending[i].get());
-    noteReplacements(ready);
+    noteBatch(ready);
     for (ScriptReplacement *script : ready)
         script->commit();
     if (flushFailure)
@@ -154,31 +154,45 @@ void ReplacementRun::finish()
     dropRecord();
 }
 
-void ReplacementRun::keepOriginals(const NativeFolder &folder, const Cierres &cierres)
+void ReplacementRun::keepOriginals(std::unique_ptr<OriginalKeeper> keeper)
 {
-    KeptOriginals::Release release;
-    if (m_closer)
-        release = [this](NativeFile file) { m_closer->close(std::move(file)); };
-    m_kept =
-        std::make_unique<KeptOriginals>(folder, cierres, m_hooks.diskSpace, std::move(release));
+    m_kept = std::move(keeper);
 }
 
-void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &scripts)
+OriginalKeeper::Release ReplacementRun::releaser()
+{
+    if (!m_closer)
+        return {};
+    return [this](NativeFile file) { m_closer->close(std::move(file)); };
+}
+
+void ReplacementRun::release(NativeFile oldFile)
+{
+    if (m_closer)
+        m_closer->close(std::move(oldFile));
+    else
+        oldFile.reset();
+}
+
+void ReplacementRun::noteBatch(const std::vector<ScriptReplacement *> &scripts)
 {
     std::vector<RecordedReplace> entries;
     std::vector<ScriptReplacement *> noted;
     for (ScriptReplacement *script : scripts) {
-        if (script->m_replaceNoted)
-            continue;
-        try {
-            entries.push_back(script->recordedReplace());
+        if (std::optional<RecordedReplace> entry = script->unnotedReplacement()) {
+            entries.push_back(std::move(*entry));
             noted.push_back(script);
-        } catch (const FileError &) {
-            // A folder the system cannot name is not named: see below.
         }
     }
     if (entries.empty())
         return;
+    noteReplacements(entries);
+    for (ScriptReplacement *script : noted)
+        script->replacementNoted();
+}
+
+void ReplacementRun::noteReplacements(const std::vector<RecordedReplace> &entries)
+{
     try {
         record().noteReplacements(entries);
     } catch (const FileError &) {
@@ -186,8 +200,6 @@ void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &sc
         // where the system's replace is two renames, the script under its backup name); the
         // rewrite itself is still whole.
     }
-    for (ScriptReplacement *script : noted)
-        script->m_replaceNoted = true;
 }
 
 void ReplacementRun::makeRoomFor(const NativeFolder &folder, std::uint64_t size)
@@ -235,11 +247,6 @@ RunRecord &ReplacementRun::record()
     if (!m_record)
         m_record = std::make_unique<RunRecord>();
     return *m_record;
-}
-
-std::size_t ReplacementRun::freeSlot() const
-{
-    return m_pending.size();
 }
 
 std::string ReplacementRun::linkName()

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "backgroundcloser.h"
-#include "cierres.h"
 #include "diskroom.h"
-#include "keptoriginals.h"
 #include "nativefiles.h"
+#include "originalkeeper.h"
 #include "runrecord.h"
 #include "scriptreplacement.h"
+#include "scriptrun.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +20,7 @@
 // flush at the end, the scripts whose new text waits for one flush with the others, and the
 // record that lets a later start clean up after this run if it is killed. The batches and the
 // closes left waiting fit in the process's limit of open files.
-class ReplacementRun
+class ReplacementRun final : public ScriptRun
 {
 public:
     // batchSize > 1 lets the new texts of up to that many scripts be flushed together before
@@ -47,23 +47,33 @@ public:
     void settle();
     // settle(), then flushes the folders so that the renames outlast a power cut.
     void finish();
-    // Keeps the original of every script the run changes in `folder`, for undo, with the
-    // delimiters that change them. The caller holds `folder` for longer than the run lives.
-    void keepOriginals(const NativeFolder &folder, const Cierres &cierres);
+    // Keeps the original of every script the run changes, for undo, through `keeper`.
+    void keepOriginals(std::unique_ptr<OriginalKeeper> keeper);
+    // What a keeper hands back, for the run to close on its own threads.
+    OriginalKeeper::Release releaser();
     // False when some original could not be kept.
     bool originalsKept() const { return !m_kept || m_kept->allKept(); }
 
+    // What a script of the run asks of it.
+    const ReplacementHooks &hooks() const override { return m_hooks; }
+    bool readOnly() const override { return m_readOnly; }
+    OriginalKeeper *keeper() override { return m_kept.get(); }
+    bool reached(const FileKey &file) const override { return m_seen.contains(file); }
+    void noteReached(const FileKey &file) override { m_seen.insert(file); }
+    RunRecord &record() override;
+    std::size_t freeSlot() const override { return m_pending.size(); }
+    std::string linkName() override;
+    void noteReplacements(const std::vector<RecordedReplace> &entries) override;
+    void flushLater(const NativeFolder &folder, const FileKey &key) override;
+    void release(NativeFile oldFile) override;
+    void keepRecord(bool keep) override { m_keepRecord = keep; }
+    const std::string &folderPath(const NativeFolder &folder, const FileKey &key) override;
+    void makeRoomFor(const NativeFolder &folder, std::uint64_t size) override;
+
 private:
-    friend class ScriptReplacement;
-    void noteReplacements(const std::vector<ScriptReplacement *> &scripts);
-    void makeRoomFor(const NativeFolder &folder, std::uint64_t size);
-    void flushLater(const NativeFolder &folder, const FileKey &key);
+    void noteBatch(const std::vector<ScriptReplacement *> &scripts);
     void flushFolders();
     void dropRecord() noexcept;
-    RunRecord &record();
-    std::size_t freeSlot() const;
-    std::string linkName();
-    const std::string &folderPath(const NativeFolder &folder, const FileKey &key);
 
     ReplacementHooks m_hooks;
     std::size_t m_batchSize = 1;
@@ -75,7 +85,7 @@ private:
     bool m_keepRecord = false;
     bool m_readOnly = false;
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
-    std::unique_ptr<KeptOriginals> m_kept;
+    std::unique_ptr<OriginalKeeper> m_kept;
     DiskRoom m_room; // for the new texts a batch holds at once
     std::uint64_t m_largest = 0;
 };
