@@ -22,7 +22,7 @@ public:
     // largest script the run has to come back to; counts them when they do.
     bool take(const NativeFolder &folder, std::uint64_t size, std::uint64_t largest);
     // Room was freed, or may have been: the next take() asks the disk.
-    void refresh() { m_known.reset(); }
+    void askAgain() { m_known.reset(); }
 
 private:
     Query m_query;

@@ -216,7 +216,7 @@ void ReplacementRun::makeRoomFor(const NativeFolder &folder, std::uint64_t size)
     settle();
     if (m_closer)
         m_closer->waitIdle();
-    m_room.refresh();
+    m_room.askAgain();
     m_room.take(folder, size, m_largest);
 }
 

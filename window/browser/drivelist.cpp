@@ -18,7 +18,7 @@ QByteArray rootData(const std::string &root)
 DriveList::DriveList(const DriveSource &source, QWidget *parent)
     : QComboBox(parent), m_source(source)
 {
-    fill(m_source.drives(), {});
+    showDrives(m_source.drives(), {});
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
 }
 
@@ -68,7 +68,7 @@ void DriveList::setCurrentFolder(const std::string &root, const std::string &fol
 
 void DriveList::refresh()
 {
-    fill(m_source.drives(), drive());
+    showDrives(m_source.drives(), drive());
 }
 
 void DriveList::showPopup()
@@ -78,7 +78,7 @@ void DriveList::showPopup()
     QComboBox::showPopup();
 }
 
-void DriveList::fill(const std::vector<Drive> &drives, const std::string &keep)
+void DriveList::showDrives(const std::vector<Drive> &drives, const std::string &keep)
 {
     const QSignalBlocker blocker(this);
     clear();

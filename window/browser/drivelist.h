@@ -40,7 +40,7 @@ protected:
     void showPopup() override;
 
 private:
-    void fill(const std::vector<Drive> &drives, const std::string &keep);
+    void showDrives(const std::vector<Drive> &drives, const std::string &keep);
 
     const DriveSource &m_source;
     std::map<std::string, std::string> m_currentFolders;
