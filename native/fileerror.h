@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-// A failure on the file system as the user sees it: a number known to users of this kind of
-// program and a Spanish description.
+// A failure on the file system as the user sees it: a number, the same on every platform and the
+// command line's exit status, and a Spanish description.
 class FileError : public std::runtime_error
 {
 public:

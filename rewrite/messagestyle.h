@@ -1,7 +1,7 @@
 #pragma once
 
-// Message box styles and answers, with the values users of the original platform know: the low
-// nibble of a style picks the buttons, the next one the icon.
+// Message box styles and answers, with the values of the Windows message box (its MB_ styles and
+// ID answers): the low nibble of a style picks the buttons, the next one the icon.
 namespace MessageStyle {
 inline constexpr int Ok = 0;
 inline constexpr int OkCancel = 1;

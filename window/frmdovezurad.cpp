@@ -64,8 +64,8 @@ constexpr int pixels(int twips)
 
 // The size of the font Windows dialogs of this kind use: every caption fits its box with it.
 constexpr int kFontPixelSize = 11;
-// Folder icons no taller than the text, so that Dir1's box shows five folders as on the
-// original platform instead of four and a half.
+// Folder icons no taller than the text, so that Dir1's box shows five whole folders instead of
+// four and a half.
 constexpr int kFolderIconPixels = 12;
 
 QString fromUtf8(std::string_view text)

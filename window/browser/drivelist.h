@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-// Drive1: the drives a user can browse. Like drives on the original platform, each one remembers
-// its current folder, so coming back to a drive comes back to where the user left it.
+// Drive1: the drives a user can browse. Each drive remembers its current folder, so coming back
+// to a drive comes back to where the user left it.
 class DriveList : public QComboBox
 {
     Q_OBJECT
