@@ -97,6 +97,20 @@ int killedBeforeReplacement(const std::string &folder, const std::string &name)
     });
 }
 
+// The same, killed while the new text is written, as on a file system without unnamed files:
+// the new file has its name by then.
+int killedWhileWriting(const std::string &folder, const std::string &name)
+{
+    return inChild([&] {
+        RewriteRun run(RewriteRun::Flushes::EachScript, {{}, {}, true, false, {}});
+        run.rewrite(folder, name, kForward, [](std::uint64_t, std::uint64_t) {
+            ::kill(::getpid(), SIGKILL);
+            return true;
+        });
+        return 0;
+    });
+}
+
 } // namespace
 
 TEST(ScriptReplacementUsers, OwnerGroupAndModeStayWithTheirOwner)
@@ -466,6 +480,117 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
                       (std::vector<std::string>{"a.txt", "a.txt.recuperado", "b.txt"}));
         }
         EXPECT_EQ(stateFiles(), std::vector<std::string>{});
+    }
+}
+
+// Recovery finishes or removes only what it can prove its dead run made. Each case plants what
+// one check refuses, and recovery leaves it as it is; what the run did make goes.
+TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
+{
+    const std::string original = tagged(2 << 20, '{', '}');
+    const struct
+    {
+        const char *what;
+        bool hardLinked;   // the copy-back's recovery file, else the renamed new file
+        bool whileWriting; // killed while the new text is written, else just before replacing
+        // Given the file the run made, plants and answers the file to look at afterwards.
+        std::function<fs::path(const fs::path &)> plant;
+        bool stays;
+    } cases[] = {
+        {"a recovery file with a second name", true, false,
+         [](const fs::path &made) {
+             fs::create_hard_link(made, made.parent_path() / "copia");
+             return made;
+         },
+         true},
+        {"a recovery file reached through a link", true, false,
+         [](const fs::path &made) {
+             const fs::path folder = made.parent_path();
+             fs::rename(folder, folder.string() + "-real");
+             fs::create_directory_symlink("guiones-real", folder);
+             return fs::path(folder.string() + "-real") / made.filename();
+         },
+         true},
+        {"a recovery file whose header names another script", true, false,
+         [](const fs::path &made) {
+             const std::string bytes = ScriptFolder::readFile(made);
+             const auto size = recoveryHeaderSize(bytes, bytes.size()).value();
+             RecoveryHeader header = parseRecoveryHeader(bytes.substr(0, size)).value();
+             header.name = "c.txt";
+             std::fstream(made, std::ios::in | std::ios::out | std::ios::binary) << header.encode();
+             return made;
+         },
+         true},
+        {"another file by the recovery file's name", true, false,
+         [](const fs::path &made) {
+             fs::copy_file(made, made.string() + "-otro");
+             fs::rename(made.string() + "-otro", made); // made while the first had its number
+             return made;
+         },
+         true},
+        {"a recovery file never completed", true, false,
+         [](const fs::path &made) {
+             std::fstream(made, std::ios::in | std::ios::out | std::ios::binary)
+                 .seekp(kRecoveryPhaseOffset)
+                 .put('\0');
+             return made;
+         },
+         false},
+        {"another user's file by a name of the run", false, false,
+         [](const fs::path &made) {
+             ::chown(made.c_str(), kEditor, kEditor);
+             return made;
+         },
+         true},
+        {"a file of the run's with a second name", false, false,
+         [](const fs::path &made) {
+             fs::create_hard_link(made, made.parent_path() / "copia");
+             return made;
+         },
+         true},
+        {"the new file of a run killed while writing it", false, true,
+         [](const fs::path &made) { return made; }, false},
+        {"a record a run killed while making it left", false, false,
+         [](const fs::path &) {
+             const fs::path unfinished =
+                 kPrivateState.records() / "0123456789abcdef.registro.nuevo";
+             writeFile(unfinished, "");
+             return unfinished;
+         },
+         false},
+    };
+    for (const auto &c : cases) {
+        ScriptFolder root;
+        const fs::path folder = root.path() / "guiones";
+        const fs::path script = folder / "a.txt";
+        writeFile(script, original);
+        if (c.hardLinked)
+            fs::create_hard_link(script, folder / "b.txt");
+        ASSERT_EQ(c.whileWriting ? killedWhileWriting(folder.string(), "a.txt")
+                                 : killedBeforeReplacement(folder.string(), "a.txt"),
+                  1000 + SIGKILL)
+            << c.what;
+        std::vector<fs::path> made;
+        for (const auto &entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().starts_with(".dovezurad-"))
+                made.push_back(entry.path());
+        ASSERT_EQ(made.size(), 1u) << c.what;
+        const fs::path planted = c.plant(made[0]);
+        const auto before =
+            std::make_pair(fingerprint(ScriptFolder::readFile(planted)), statOf(planted).st_ino);
+
+        finishInterruptedRewrites();
+
+        EXPECT_EQ(fingerprint(ScriptFolder::readFile(script)), fingerprint(original)) << c.what;
+        if (c.stays) {
+            EXPECT_EQ(std::make_pair(fingerprint(ScriptFolder::readFile(planted)),
+                                     statOf(planted).st_ino),
+                      before)
+                << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(planted)) << c.what;
+        }
+        EXPECT_EQ(stateFiles(), std::vector<std::string>{}) << c.what;
     }
 }
 
