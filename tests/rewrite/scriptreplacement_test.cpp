@@ -437,8 +437,10 @@ TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
 
 TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
 {
-    const std::string original = tagged(64 << 10, '{', '}');
-    const std::string rewritten = tagged(64 << 10, '<', '>');
+    // The first piece the run reads stays as it is: the new text starts at `start`.
+    constexpr off_t start = 1 << 20;
+    const std::string original = std::string(start, 'x') + tagged(64 << 10, '{', '}');
+    const std::string rewritten = std::string(start, 'x') + tagged(64 << 10, '<', '>');
     const auto overwrite = [](const fs::path &file, const std::string &bytes, off_t at) {
         const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
         EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
@@ -452,10 +454,19 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
     } cases[] = {
         {"untouched", [](const fs::path &) {}, true},
         // What the copy-back itself leaves: new blocks, then old ones.
-        {"partly copied", [&](const fs::path &f) { overwrite(f, rewritten.substr(0, 8192), 0); },
-         true},
-        {"edited", [&](const fs::path &f) { overwrite(f, "EDITADO", 20000); }, false},
-        {"cut short", [](const fs::path &f) { fs::resize_file(f, 30000); }, false},
+        {"partly copied",
+         [&](const fs::path &f) { overwrite(f, rewritten.substr(start, 8192), start); }, true},
+        {"edited", [&](const fs::path &f) { overwrite(f, "EDITADO", start + 20000); }, false},
+        {"cut short", [&](const fs::path &f) { fs::resize_file(f, start + 30000); }, false},
+        // Every block left still holds its old bytes.
+        {"cut at a block's end", [&](const fs::path &f) { fs::resize_file(f, start + 32768); },
+         false},
+        {"edited, with the first name for the run's text taken",
+         [&](const fs::path &f) {
+             overwrite(f, "EDITADO", start + 20000);
+             writeFile(f.parent_path() / "a.txt.recuperado", "ajeno");
+         },
+         false},
     };
     for (const auto &c : cases) {
         ScriptFolder folder;
@@ -464,6 +475,8 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
         ASSERT_EQ(killedBeforeReplacement(folder.folder(), "a.txt"), 1000 + SIGKILL);
         c.change(script);
         const std::string before = folder.read("a.txt");
+        const bool taken = fs::exists(folder.path() / "a.txt.recuperado");
+        const std::string setAside = taken ? "a.txt.recuperado-2" : "a.txt.recuperado";
 
         const std::vector<std::string> told = finishInterruptedRewrites();
 
@@ -473,11 +486,15 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
             EXPECT_EQ(told, std::vector<std::string>{}) << c.what;
             EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"}));
         } else {
-            EXPECT_EQ(fingerprint(folder.read("a.txt.recuperado")), fingerprint(rewritten));
+            EXPECT_EQ(fingerprint(folder.read(setAside)), fingerprint(rewritten)) << c.what;
             ASSERT_EQ(told.size(), 1u) << c.what;
-            EXPECT_NE(told[0].find(folder.folder() + "/a.txt.recuperado"), std::string::npos);
-            EXPECT_EQ(folder.names(),
-                      (std::vector<std::string>{"a.txt", "a.txt.recuperado", "b.txt"}));
+            EXPECT_NE(told[0].find(folder.folder() + "/" + setAside + "»"), std::string::npos);
+            std::vector<std::string> names{"a.txt", "a.txt.recuperado", "b.txt"};
+            if (taken) {
+                names.insert(names.begin() + 2, setAside);
+                EXPECT_EQ(folder.read("a.txt.recuperado"), "ajeno");
+            }
+            EXPECT_EQ(folder.names(), names) << c.what;
         }
         EXPECT_EQ(stateFiles(), std::vector<std::string>{});
     }
