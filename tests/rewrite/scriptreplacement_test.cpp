@@ -12,11 +12,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -109,6 +113,28 @@ int killedWhileWriting(const std::string &folder, const std::string &name)
         });
         return 0;
     });
+}
+
+// From here on the process's system call `call` fails with `error`, when its fourth argument is
+// `fourth` if one is given: a disk that fails the run at that step (a seccomp filter).
+bool failing(long call, std::optional<std::uint32_t> fourth, int error)
+{
+    const auto op = [](int code, std::uint32_t k, std::uint8_t skip = 0) {
+        return sock_filter{static_cast<std::uint16_t>(code), 0, skip, k};
+    };
+    std::vector<sock_filter> filter{
+        op(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        op(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), fourth ? 3 : 1)};
+    if (fourth) {
+        // The argument's low half, on a little-endian machine.
+        filter.push_back(op(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 3 * 8));
+        filter.push_back(op(BPF_JMP | BPF_JEQ | BPF_K, *fourth, 1));
+    }
+    filter.push_back(op(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<std::uint32_t>(error)));
+    filter.push_back(op(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 } // namespace
@@ -719,6 +745,42 @@ TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
         EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(content));
     }
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
+}
+
+TEST(ScriptReplacementLimits, FailedFlushIsReportedAndReplacesNothing)
+{
+    const struct
+    {
+        const char *what;
+        long call;
+        std::optional<std::uint32_t> flags;
+        RewriteRun::Flushes flushes;
+    } cases[] = {
+        {"a script's own flush", SYS_fdatasync, std::nullopt, RewriteRun::Flushes::EachScript},
+        // After one flush of the whole file system, each new file's own errors are heard.
+        {"a batch's wait for its new texts", SYS_sync_file_range,
+         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER,
+         RewriteRun::Flushes::Batched},
+    };
+    for (const auto &c : cases) {
+        ScriptFolder folder;
+        folder.write("a.txt", "{a}");
+        folder.write("b.txt", "{b}");
+        EXPECT_EQ(inChild([&] {
+                      if (!failing(c.call, c.flags, EIO))
+                          return 98;
+                      return errorOf([&] {
+                          RewriteRun run(c.flushes);
+                          for (const char *name : {"a.txt", "b.txt"})
+                              run.rewrite(folder.folder(), name, kForward);
+                          run.finish();
+                      });
+                  }),
+                  57)
+            << c.what;
+        EXPECT_EQ(folder.read("a.txt") + folder.read("b.txt"), "{a}{b}") << c.what;
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"})) << c.what;
+    }
 }
 
 TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
