@@ -1000,13 +1000,17 @@ TEST(ScriptReplacementDurability, TracedRun)
     const char *folder = std::getenv("DOVEZURAD_TRACED_FOLDER");
     if (folder == nullptr)
         GTEST_SKIP() << "part of DurabilityOrder";
-    RewriteRun run(RewriteRun::Flushes::Batched);
-    run.keepOriginals(folder, kForward);
+    const auto keepingRun = [folder](std::initializer_list<const char *> names) {
+        RewriteRun run(RewriteRun::Flushes::Batched);
+        run.keepOriginals(folder, kForward);
+        for (const char *name : names)
+            run.rewrite(folder, name, kForward);
+        run.finish();
+    };
     // The copy-back first, so that its own flush of the folder comes before the renames.
-    for (const char *name : {"h.txt", "a.txt", "b.txt"})
-        run.rewrite(folder, name, kForward);
-    run.finish();
-    ModificarScript(folder, "s.txt", kForward); // a script on its own is flushed by itself
+    keepingRun({"h.txt", "a.txt", "b.txt"});
+    // A script on its own is flushed by itself, and so is the entry that names its original.
+    keepingRun({"s.txt"});
 }
 
 TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndTheFolderAfter)
@@ -1062,7 +1066,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     const auto firstWrite = first([&](auto &l) { return has(l, "pwrite64(", script); });
 
     // The record of what undo needs names each original, and lasts, before its script changes.
-    for (const std::string name : {"a.txt", "b.txt", "h.txt"}) {
+    for (const std::string name : {"a.txt", "b.txt", "h.txt", "s.txt"}) {
         const auto named = first([&](auto &l) {
             return has(l, "pwrite64(", "/MANIFIESTO>") && has(l, " " + name + "\\n", "");
         });
@@ -1081,6 +1085,26 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         EXPECT_GE(flushed, 0) << name;
         EXPECT_LT(flushed, changed) << name;
     }
+
+    // So does the run's own record, which tells a later start what to finish or remove.
+    const std::string record = "<" + kPrivateState.records().string() + "/";
+    int recordWrites = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!has(lines[i], "pwrite64(", record))
+            continue;
+        const auto next = [&](const std::function<bool(const std::string &)> &match) {
+            std::size_t j = i + 1;
+            while (j < lines.size() && !match(lines[j]))
+                ++j;
+            return j;
+        };
+        EXPECT_LT(next([&](auto &l) { return has(l, "fdatasync(", record); }), next([&](auto &l) {
+                      return has(l, "rename", ".txt\")") || has(l, "pwrite64(", script);
+                  }))
+            << lines[i];
+        ++recordWrites;
+    }
+    EXPECT_GT(recordWrites, 0);
 
     std::ptrdiff_t lastRename = -1;
     for (const char *name : {"a.txt", "b.txt", "s.txt"}) {
