@@ -215,12 +215,17 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
             writeFile(area / undorecord::kManifestName, manifest);
         }
         ASSERT_EQ(toUndo(folder), 150u) << firstFormat;
+        // What a run killed before its record was whole left.
+        writeFile(area / undorecord::kNewManifestName, "");
 
-        RewriteRun run(RewriteRun::Flushes::Batched);
-        run.keepOriginals(folder.folder(), backward);
-        for (std::size_t i = 0; i < 70; ++i)
-            run.rewrite(folder.folder(), names[i], backward);
-        run.finish();
+        {
+            // Gone before undo looks: a run that could not use the area may hold it till then.
+            RewriteRun run(RewriteRun::Flushes::Batched);
+            run.keepOriginals(folder.folder(), backward);
+            for (std::size_t i = 0; i < 70; ++i)
+                run.rewrite(folder.folder(), names[i], backward);
+            run.finish();
+        }
 
         EXPECT_EQ(namesIn(area),
                   (std::vector<std::string>{"1-64", "65-128", undorecord::kManifestName}))
@@ -278,10 +283,12 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
     {
         std::uint64_t free;
         std::size_t kept;
+        bool largerFirst = false;
     };
-    // a.txt (1000 bytes) comes first, then b.txt (3000 bytes), each on its own.
+    // a.txt (1000 bytes) comes first, then b.txt (3000 bytes), each on its own; or b.txt first,
+    // whose room a.txt must leave.
     for (const Case &c : {Case{1000 + 1000 + kReserve, 1}, Case{1000 + 1000 + kReserve - 1, 0},
-                          Case{3000 + 3000 + kReserve, 2}}) {
+                          Case{3000 + 3000 + kReserve, 2}, Case{1000 + 1000 + kReserve, 0, true}}) {
         ScriptFolder folder;
         folder.write("a.txt", "{a}" + std::string(997, 'x'));
         folder.write("b.txt", "{b}" + std::string(2997, 'x'));
@@ -289,8 +296,11 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         hooks.diskSpace = [&c](const NativeFolder &) { return DiskSpace{c.free, kDisk}; };
         RewriteRun run(RewriteRun::Flushes::EachScript, hooks);
         run.keepOriginals(folder.folder(), kForward);
-        run.rewrite(folder.folder(), "a.txt", kForward);
-        run.rewrite(folder.folder(), "b.txt", kForward);
+        std::vector<std::string> names{"a.txt", "b.txt"};
+        if (c.largerFirst)
+            std::swap(names[0], names[1]);
+        for (const std::string &name : names)
+            run.rewrite(folder.folder(), name, kForward);
         run.finish();
 
         EXPECT_EQ(run.originalsKept(), c.kept == 2) << c.free;
