@@ -307,12 +307,15 @@ TEST(TerminalCommandLine, WindowWithoutADisplayIsRefusedInSpanishWithoutACrash)
 
 TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
 {
-    for (const std::vector<std::string> &arguments :
-         std::vector<std::vector<std::string>>{{"--cambiar", "{}"},
-                                               {"--cambiar", "{", "--por", "<>"},
-                                               {"--si"},
-                                               {"--simular"},
-                                               {"--desconocida"}}) {
+    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
+             {"--cambiar", "{}"},
+             {"--cambiar", "{", "--por", "<>"},
+             {"--si"},
+             {"--simular"},
+             {"--deshacer", "--simular"},
+             {"--cambiar", "{}", "--cambiar", "[]", "--por", "<>"},
+             {"--cambiar", "{}", "--por", "<>", "--por", "[]"},
+             {"--desconocida"}}) {
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2) << arguments.front();
         EXPECT_TRUE(outcome.err.starts_with("dovezurad: ")) << outcome.err;
