@@ -24,7 +24,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -120,6 +120,9 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
         const char *change;
         std::function<void(const fs::path &)> apply;
     };
+    const auto append = [](const fs::path &script) {
+        writeFile(script, ScriptFolder::readFile(script) + "!");
+    };
     const std::vector<Case> cases{
         {"edited, same size, time put back",
          [](const fs::path &script) {
@@ -127,8 +130,15 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
              writeFile(script, "<z>");
              fs::last_write_time(script, time);
          }},
-        {"appended",
-         [](const fs::path &script) { writeFile(script, ScriptFolder::readFile(script) + "!"); }},
+        {"appended", append},
+        // Without the outputs' identities, which a run writes as it ends, its bytes tell.
+        {"appended after a run that did not end",
+         [&](const fs::path &script) {
+             const fs::path manifest = script.parent_path() / kArea / undorecord::kManifestName;
+             const std::string text = ScriptFolder::readFile(manifest);
+             writeFile(manifest, text.substr(0, text.find("\nf ") + 1));
+             append(script);
+         }},
         {"replaced",
          [](const fs::path &script) {
              const fs::path other = script.parent_path() / "otro.tmp";
@@ -150,16 +160,16 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
             const fs::path changed = folder.write("a.txt", "{a}");
             folder.write("b.txt", "{b}");
             ASSERT_TRUE(confirmedRun(folder, {"a.txt", "b.txt"}));
-            if (!whileAsked)
-                c.apply(changed);
-            auto undo = std::make_unique<LastRunUndo>(folder.folder());
+            std::optional<LastRunUndo> asked;
             if (whileAsked)
-                c.apply(changed);
+                asked.emplace(folder.folder());
+            c.apply(changed);
             const bool exists = fs::exists(changed);
             const std::string left = exists ? folder.read("a.txt") : "";
 
-            EXPECT_EQ(undo->restore(), std::vector<std::string>{"a.txt"}) << c.change;
-            undo.reset();
+            EXPECT_EQ(asked ? asked->restore() : undo(folder), std::vector<std::string>{"a.txt"})
+                << c.change << whileAsked;
+            asked.reset();
             EXPECT_EQ(fs::exists(changed), exists) << c.change;
             if (exists) {
                 EXPECT_EQ(folder.read("a.txt"), left) << c.change << whileAsked;
@@ -215,12 +225,17 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
             writeFile(area / undorecord::kManifestName, manifest);
         }
         ASSERT_EQ(toUndo(folder), 150u) << firstFormat;
+        // What a run killed before its record was whole left.
+        writeFile(area / undorecord::kNewManifestName, "");
 
-        RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
-        run.keepOriginals(backward);
-        for (std::size_t i = 0; i < 70; ++i)
-            run.rewrite(names[i], backward);
-        run.finish();
+        {
+            // Gone before undo looks: a run that could not use the area may hold it till then.
+            RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
+            run.keepOriginals(backward);
+            for (std::size_t i = 0; i < 70; ++i)
+                run.rewrite(names[i], backward);
+            run.finish();
+        }
 
         EXPECT_EQ(namesIn(area),
                   (std::vector<std::string>{"1-64", "65-128", undorecord::kManifestName}))
@@ -300,10 +315,12 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
     {
         std::uint64_t free;
         std::size_t kept;
+        bool largerFirst = false;
     };
-    // a.txt (1000 bytes) comes first, then b.txt (3000 bytes), each on its own.
+    // a.txt (1000 bytes) comes first, then b.txt (3000 bytes), each on its own; or b.txt first,
+    // whose room a.txt must leave.
     for (const Case &c : {Case{1000 + 1000 + kReserve, 1}, Case{1000 + 1000 + kReserve - 1, 0},
-                          Case{3000 + 3000 + kReserve, 2}}) {
+                          Case{3000 + 3000 + kReserve, 2}, Case{1000 + 1000 + kReserve, 0, true}}) {
         ScriptFolder folder;
         folder.write("a.txt", "{a}" + std::string(997, 'x'));
         folder.write("b.txt", "{b}" + std::string(2997, 'x'));
@@ -311,8 +328,11 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         hooks.diskSpace = [&c](const NativeFolder &) { return DiskSpace{c.free, kDisk}; };
         RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::EachScript, hooks);
         run.keepOriginals(kForward);
-        run.rewrite("a.txt", kForward);
-        run.rewrite("b.txt", kForward);
+        std::vector<std::string> names{"a.txt", "b.txt"};
+        if (c.largerFirst)
+            std::swap(names[0], names[1]);
+        for (const std::string &name : names)
+            run.rewrite(name, kForward);
         run.finish();
 
         EXPECT_EQ(run.originalsKept(), c.kept == 2) << c.free;
@@ -320,9 +340,8 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         EXPECT_EQ(folder.read("b.txt").substr(0, 3), "<b>") << c.free;
         EXPECT_EQ(toUndo(folder), c.kept) << c.free;
         // Undo names each script it cannot give back, and counts it in its question.
-        const std::vector<std::string> changed{"a.txt", "b.txt"};
         const LastRunUndo undo(folder.folder());
-        EXPECT_EQ(undo.notKept(), std::vector<std::string>(changed.begin() + c.kept, changed.end()))
+        EXPECT_EQ(undo.notKept(), std::vector<std::string>(names.begin() + c.kept, names.end()))
             << c.free;
         EXPECT_EQ(undo.count(), 2u) << c.free;
     }

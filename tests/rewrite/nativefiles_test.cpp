@@ -18,6 +18,7 @@ TEST(NativeFiles, ReplaceGivesTheScriptsNameAndAttributesToTheNewFile)
     const FileIdentity made = replaceByRename(folder, name, kNew);
 
     nf::flushFolder(folder);
+    EXPECT_EQ(errorOf([&] { nf::createExclusive(folder, name); }), 58); // never an existing one
     const NativeFile script = hold(folder, name);
     EXPECT_EQ(contents(script), kNew);
     EXPECT_EQ(nf::locationOf(script), std::make_pair(folder.path, name));

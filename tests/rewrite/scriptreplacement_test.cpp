@@ -13,11 +13,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -82,6 +86,43 @@ int killedBeforeReplacement(const std::string &folder, const std::string &name)
         run.rewrite(name, kForward);
         return 0;
     });
+}
+
+// The same, killed while the new text is written, as on a file system without unnamed files:
+// the new file has its name by then.
+int killedWhileWriting(const std::string &folder, const std::string &name)
+{
+    return inChild([&] {
+        RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::EachScript,
+                       {{}, {}, true, false, {}});
+        run.rewrite(name, kForward, [](std::uint64_t, std::uint64_t) {
+            ::kill(::getpid(), SIGKILL);
+            return true;
+        });
+        return 0;
+    });
+}
+
+// From here on the process's system call `call` fails with `error`, when its fourth argument is
+// `fourth` if one is given: a disk that fails the run at that step (a seccomp filter).
+bool failing(long call, std::optional<std::uint32_t> fourth, int error)
+{
+    const auto op = [](int code, std::uint32_t k, std::uint8_t skip = 0) {
+        return sock_filter{static_cast<std::uint16_t>(code), 0, skip, k};
+    };
+    std::vector<sock_filter> filter{
+        op(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        op(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), fourth ? 3 : 1)};
+    if (fourth) {
+        // The argument's low half, on a little-endian machine.
+        filter.push_back(op(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 3 * 8));
+        filter.push_back(op(BPF_JMP | BPF_JEQ | BPF_K, *fourth, 1));
+    }
+    filter.push_back(op(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<std::uint32_t>(error)));
+    filter.push_back(op(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 } // namespace
@@ -317,6 +358,12 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
         ::chmod(temporary.path().c_str(), 01777);
         const fs::path plantedRecord = temporary.path() / "dovezurad-0" / "0.registro";
         std::vector<fs::path> plantedFiles;
+        // The group folder's user gets the run's own files, as a file made there after they
+        // were removed may get their inode numbers: the identity the record names, another owner.
+        if (folderMode == 02775)
+            for (const auto &entry : fs::directory_iterator(shared.folder.path()))
+                if (entry.path().filename().string().starts_with(".dovezurad-"))
+                    ::chown(entry.path().c_str(), kEditor, kEditor);
 
         EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
                          [&] {
@@ -325,8 +372,7 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
                                  if (entry.path().filename().string().starts_with(".dovezurad-"))
                                      seen.push_back(entry.path());
                              for (const fs::path &name : seen) {
-                                 std::error_code ignored;
-                                 if (fs::remove(name, ignored)) // the group folder lets it
+                                 if (::access(name.c_str(), W_OK) == 0) // its own now
                                      writeFile(name, plantedOver);
                                  writeFile(name.string() + ".recuperar", planted);
                              }
@@ -357,8 +403,9 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
                         ScriptFolder::readFile(file) == plantedOver)
                 << file;
         EXPECT_TRUE(fs::exists(plantedRecord));
+        // Finished only where nobody else could write the recovery file.
         const std::string text = shared.folder.read("a.txt");
-        EXPECT_TRUE(text == " {a} " || text == "<a>") << text;
+        EXPECT_EQ(text, folderMode == 02775 ? " {a} " : "<a>");
         EXPECT_EQ(shared.folder.read("b.txt"), text);
         EXPECT_EQ(stateFiles(), std::vector<std::string>{});
     }
@@ -448,7 +495,7 @@ TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
             const std::string text = folder.read(name);
             EXPECT_TRUE(text == original || text == rewritten) << name << " after kill " << kills;
         }
-        EXPECT_EQ(folder.read("linked.txt"), folder.read("linked2.txt"));
+        EXPECT_EQ(fingerprint(folder.read("linked.txt")), fingerprint(folder.read("linked2.txt")));
         EXPECT_EQ(stateFiles(), std::vector<std::string>{}) << "after kill " << kills;
         if (HasFailure())
             break;
@@ -457,8 +504,10 @@ TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
 
 TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
 {
-    const std::string original = tagged(64 << 10, '{', '}');
-    const std::string rewritten = tagged(64 << 10, '<', '>');
+    // The first piece the run reads stays as it is: the new text starts at `start`.
+    constexpr off_t start = 1 << 20;
+    const std::string original = std::string(start, 'x') + tagged(64 << 10, '{', '}');
+    const std::string rewritten = std::string(start, 'x') + tagged(64 << 10, '<', '>');
     const auto overwrite = [](const fs::path &file, const std::string &bytes, off_t at) {
         const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
         EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
@@ -472,10 +521,19 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
     } cases[] = {
         {"untouched", [](const fs::path &) {}, true},
         // What the copy-back itself leaves: new blocks, then old ones.
-        {"partly copied", [&](const fs::path &f) { overwrite(f, rewritten.substr(0, 8192), 0); },
-         true},
-        {"edited", [&](const fs::path &f) { overwrite(f, "EDITADO", 20000); }, false},
-        {"cut short", [](const fs::path &f) { fs::resize_file(f, 30000); }, false},
+        {"partly copied",
+         [&](const fs::path &f) { overwrite(f, rewritten.substr(start, 8192), start); }, true},
+        {"edited", [&](const fs::path &f) { overwrite(f, "EDITADO", start + 20000); }, false},
+        {"cut short", [&](const fs::path &f) { fs::resize_file(f, start + 30000); }, false},
+        // Every block left still holds its old bytes.
+        {"cut at a block's end", [&](const fs::path &f) { fs::resize_file(f, start + 32768); },
+         false},
+        {"edited, with the first name for the run's text taken",
+         [&](const fs::path &f) {
+             overwrite(f, "EDITADO", start + 20000);
+             writeFile(f.parent_path() / "a.txt.recuperado", "ajeno");
+         },
+         false},
     };
     for (const auto &c : cases) {
         ScriptFolder folder;
@@ -484,6 +542,8 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
         ASSERT_EQ(killedBeforeReplacement(folder.folder(), "a.txt"), 1000 + SIGKILL);
         c.change(script);
         const std::string before = folder.read("a.txt");
+        const bool taken = fs::exists(folder.path() / "a.txt.recuperado");
+        const std::string setAside = taken ? "a.txt.recuperado-2" : "a.txt.recuperado";
 
         const std::vector<std::string> told = finishInterruptedRewrites();
 
@@ -493,13 +553,128 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
             EXPECT_EQ(told, std::vector<std::string>{}) << c.what;
             EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"}));
         } else {
-            EXPECT_EQ(fingerprint(folder.read("a.txt.recuperado")), fingerprint(rewritten));
+            EXPECT_EQ(fingerprint(folder.read(setAside)), fingerprint(rewritten)) << c.what;
             ASSERT_EQ(told.size(), 1u) << c.what;
-            EXPECT_NE(told[0].find(folder.folder() + "/a.txt.recuperado"), std::string::npos);
-            EXPECT_EQ(folder.names(),
-                      (std::vector<std::string>{"a.txt", "a.txt.recuperado", "b.txt"}));
+            EXPECT_NE(told[0].find(folder.folder() + "/" + setAside + "»"), std::string::npos);
+            std::vector<std::string> names{"a.txt", "a.txt.recuperado", "b.txt"};
+            if (taken) {
+                names.insert(names.begin() + 2, setAside);
+                EXPECT_EQ(folder.read("a.txt.recuperado"), "ajeno");
+            }
+            EXPECT_EQ(folder.names(), names) << c.what;
         }
         EXPECT_EQ(stateFiles(), std::vector<std::string>{});
+    }
+}
+
+// Recovery finishes or removes only what it can prove its dead run made. Each case plants what
+// one check refuses, and recovery leaves it as it is; what the run did make goes.
+TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
+{
+    const std::string original = tagged(2 << 20, '{', '}');
+    const struct
+    {
+        const char *what;
+        bool hardLinked;   // the copy-back's recovery file, else the renamed new file
+        bool whileWriting; // killed while the new text is written, else just before replacing
+        // Given the file the run made, plants and answers the file to look at afterwards.
+        std::function<fs::path(const fs::path &)> plant;
+        bool stays;
+    } cases[] = {
+        {"a recovery file with a second name", true, false,
+         [](const fs::path &made) {
+             fs::create_hard_link(made, made.parent_path() / "copia");
+             return made;
+         },
+         true},
+        {"a recovery file reached through a link", true, false,
+         [](const fs::path &made) {
+             const fs::path folder = made.parent_path();
+             fs::rename(folder, folder.string() + "-real");
+             fs::create_directory_symlink("guiones-real", folder);
+             return fs::path(folder.string() + "-real") / made.filename();
+         },
+         true},
+        {"a recovery file whose header names another script", true, false,
+         [](const fs::path &made) {
+             const std::string bytes = ScriptFolder::readFile(made);
+             const auto size = recoveryHeaderSize(bytes, bytes.size()).value();
+             RecoveryHeader header = parseRecoveryHeader(bytes.substr(0, size)).value();
+             header.name = "c.txt";
+             std::fstream(made, std::ios::in | std::ios::out | std::ios::binary) << header.encode();
+             return made;
+         },
+         true},
+        {"another file by the recovery file's name", true, false,
+         [](const fs::path &made) {
+             fs::copy_file(made, made.string() + "-otro");
+             fs::rename(made.string() + "-otro", made); // made while the first had its number
+             return made;
+         },
+         true},
+        {"a recovery file never completed", true, false,
+         [](const fs::path &made) {
+             std::fstream(made, std::ios::in | std::ios::out | std::ios::binary)
+                 .seekp(kRecoveryPhaseOffset)
+                 .put('\0');
+             return made;
+         },
+         false},
+        {"another user's file by a name of the run", false, false,
+         [](const fs::path &made) {
+             ::chown(made.c_str(), kEditor, kEditor);
+             return made;
+         },
+         true},
+        {"a file of the run's with a second name", false, false,
+         [](const fs::path &made) {
+             fs::create_hard_link(made, made.parent_path() / "copia");
+             return made;
+         },
+         true},
+        {"the new file of a run killed while writing it", false, true,
+         [](const fs::path &made) { return made; }, false},
+        {"a record a run killed while making it left", false, false,
+         [](const fs::path &) {
+             const fs::path unfinished =
+                 kPrivateState.records() / "0123456789abcdef.registro.nuevo";
+             writeFile(unfinished, "");
+             return unfinished;
+         },
+         false},
+    };
+    for (const auto &c : cases) {
+        ScriptFolder root;
+        const fs::path folder = root.path() / "guiones";
+        const fs::path script = folder / "a.txt";
+        writeFile(script, original);
+        if (c.hardLinked)
+            fs::create_hard_link(script, folder / "b.txt");
+        ASSERT_EQ(c.whileWriting ? killedWhileWriting(folder.string(), "a.txt")
+                                 : killedBeforeReplacement(folder.string(), "a.txt"),
+                  1000 + SIGKILL)
+            << c.what;
+        std::vector<fs::path> made;
+        for (const auto &entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().starts_with(".dovezurad-"))
+                made.push_back(entry.path());
+        ASSERT_EQ(made.size(), 1u) << c.what;
+        const fs::path planted = c.plant(made[0]);
+        const auto before =
+            std::make_pair(fingerprint(ScriptFolder::readFile(planted)), statOf(planted).st_ino);
+
+        finishInterruptedRewrites();
+
+        EXPECT_EQ(fingerprint(ScriptFolder::readFile(script)), fingerprint(original)) << c.what;
+        if (c.stays) {
+            EXPECT_EQ(std::make_pair(fingerprint(ScriptFolder::readFile(planted)),
+                                     statOf(planted).st_ino),
+                      before)
+                << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(planted)) << c.what;
+        }
+        EXPECT_EQ(stateFiles(), std::vector<std::string>{}) << c.what;
     }
 }
 
@@ -584,7 +759,7 @@ TEST(ScriptReplacementLimits, FileSizeLimitIsADiskFullOnBothPaths)
                   }),
                   61)
             << name;
-        EXPECT_EQ(folder.read(name), content);
+        EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(content));
     }
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
     EXPECT_EQ(stateFiles(), std::vector<std::string>{});
@@ -621,7 +796,7 @@ TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
 
     for (const char *name : {"plain.txt", "linked.txt"}) {
         EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), name, kForward); }), 61) << name;
-        EXPECT_EQ(folder.read(name), content);
+        EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(content));
     }
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
 }
@@ -647,6 +822,42 @@ TEST(ScriptReplacementLimits, ABatchNeedsNoMoreRoomThanOneScriptAtATime)
         EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(tagged(512 * 1024, '<', '>')));
 }
 
+TEST(ScriptReplacementLimits, FailedFlushIsReportedAndReplacesNothing)
+{
+    const struct
+    {
+        const char *what;
+        long call;
+        std::optional<std::uint32_t> flags;
+        RewriteRun::Flushes flushes;
+    } cases[] = {
+        {"a script's own flush", SYS_fdatasync, std::nullopt, RewriteRun::Flushes::EachScript},
+        // After one flush of the whole file system, each new file's own errors are heard.
+        {"a batch's wait for its new texts", SYS_sync_file_range,
+         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER,
+         RewriteRun::Flushes::Batched},
+    };
+    for (const auto &c : cases) {
+        ScriptFolder folder;
+        folder.write("a.txt", "{a}");
+        folder.write("b.txt", "{b}");
+        EXPECT_EQ(inChild([&] {
+                      if (!failing(c.call, c.flags, EIO))
+                          return 98;
+                      return errorOf([&] {
+                          RewriteRun run(openRunFolder(folder.folder()), c.flushes);
+                          for (const char *name : {"a.txt", "b.txt"})
+                              run.rewrite(name, kForward);
+                          run.finish();
+                      });
+                  }),
+                  57)
+            << c.what;
+        EXPECT_EQ(folder.read("a.txt") + folder.read("b.txt"), "{a}{b}") << c.what;
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"a.txt", "b.txt"})) << c.what;
+    }
+}
+
 TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
 {
     for (const bool hardLinked : {false, true}) {
@@ -665,7 +876,7 @@ TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
 
         EXPECT_EQ(errorOf([&] { ModificarScript(folder.folder(), "a.txt", kForward, appendLine); }),
                   70);
-        EXPECT_EQ(folder.read("a.txt"), original + appended);
+        EXPECT_EQ(fingerprint(folder.read("a.txt")), fingerprint(original + appended));
         EXPECT_LE(appended.size(), 4 * std::string("\r\nlínea nueva").size());
         EXPECT_EQ(folder.names().size(), hardLinked ? 2u : 1u);
     }
@@ -893,7 +1104,7 @@ TEST(ScriptReplacementRaces, AbandonedScriptIsLeftAsItWasOnBothPaths)
         EXPECT_THROW(ModificarScript(folder.folder(), name, kForward,
                                      [&](std::uint64_t, std::uint64_t) { return ++calls < 2; }),
                      RewriteAbandoned);
-        EXPECT_EQ(folder.read(name), original);
+        EXPECT_EQ(fingerprint(folder.read(name)), fingerprint(original));
     }
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"linked.txt", "linked2.txt", "plain.txt"}));
     EXPECT_EQ(stateFiles(), std::vector<std::string>{});
@@ -905,13 +1116,17 @@ TEST(ScriptReplacementDurability, TracedRun)
     const char *folder = std::getenv("DOVEZURAD_TRACED_FOLDER");
     if (folder == nullptr)
         GTEST_SKIP() << "part of DurabilityOrder";
-    RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::Batched);
-    run.keepOriginals(kForward);
+    const auto keepingRun = [folder](std::initializer_list<const char *> names) {
+        RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::Batched);
+        run.keepOriginals(kForward);
+        for (const char *name : names)
+            run.rewrite(name, kForward);
+        run.finish();
+    };
     // The copy-back first, so that its own flush of the folder comes before the renames.
-    for (const char *name : {"h.txt", "a.txt", "b.txt"})
-        run.rewrite(name, kForward);
-    run.finish();
-    ModificarScript(folder, "s.txt", kForward); // a script on its own is flushed by itself
+    keepingRun({"h.txt", "a.txt", "b.txt"});
+    // A script on its own is flushed by itself, and so is the entry that names its original.
+    keepingRun({"s.txt"});
 }
 
 TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndTheFolderAfter)
@@ -967,7 +1182,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     const auto firstWrite = first([&](auto &l) { return has(l, "pwrite64(", script); });
 
     // The record of what undo needs names each original, and lasts, before its script changes.
-    for (const std::string name : {"a.txt", "b.txt", "h.txt"}) {
+    for (const std::string name : {"a.txt", "b.txt", "h.txt", "s.txt"}) {
         const auto named = first([&](auto &l) {
             return has(l, "pwrite64(", "/MANIFIESTO>") && has(l, " " + name + "\\n", "");
         });
@@ -986,6 +1201,26 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         EXPECT_GE(flushed, 0) << name;
         EXPECT_LT(flushed, changed) << name;
     }
+
+    // So does the run's own record, which tells a later start what to finish or remove.
+    const std::string record = "<" + kPrivateState.records().string() + "/";
+    int recordWrites = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!has(lines[i], "pwrite64(", record))
+            continue;
+        const auto next = [&](const std::function<bool(const std::string &)> &match) {
+            std::size_t j = i + 1;
+            while (j < lines.size() && !match(lines[j]))
+                ++j;
+            return j;
+        };
+        EXPECT_LT(next([&](auto &l) { return has(l, "fdatasync(", record); }), next([&](auto &l) {
+                      return has(l, "rename", ".txt\")") || has(l, "pwrite64(", script);
+                  }))
+            << lines[i];
+        ++recordWrites;
+    }
+    EXPECT_GT(recordWrites, 0);
 
     std::ptrdiff_t lastRename = -1;
     for (const char *name : {"a.txt", "b.txt", "s.txt"}) {
@@ -1047,8 +1282,9 @@ TEST(ScriptReplacementFiles, SparseScriptStaysSparseOnBothPaths)
         {
             std::ofstream out(script, std::ios::binary);
             out << "{a}";
-            out.seekp(64 << 20);
-            out << "{b}";
+            // A block that is a hole but for its last byte.
+            out.seekp((64 << 20) - 1);
+            out << "z{b}";
         }
         if (hardLinked)
             fs::create_hard_link(script, folder.path() / "b.txt");
@@ -1059,7 +1295,7 @@ TEST(ScriptReplacementFiles, SparseScriptStaysSparseOnBothPaths)
         EXPECT_LE(after.st_blocks, before.st_blocks) << hardLinked;
         const std::string text = folder.read("a.txt");
         EXPECT_EQ(text.substr(0, 3), "<a>");
-        EXPECT_EQ(text.substr(text.size() - 3), "<b>");
+        EXPECT_EQ(text.substr(text.size() - 4), "z<b>");
     }
 }
 

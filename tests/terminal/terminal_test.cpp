@@ -1,3 +1,4 @@
+#include "recoverypolicy.h"
 #include "temporaryfolder.h"
 #include "terminalrun.h"
 
@@ -171,10 +172,12 @@ bool heldWriting(pid_t program, int fd)
 }
 
 // Runs the program as a shell does with its output sent on: standard error on a terminal, where
-// progress shows, and standard output into a pipe. With `whileHeld`, the terminal holds the
-// program in its first write there until `whileHeld` has run.
-Outcome runWithErrorsOnTerminal(const std::vector<std::string> &arguments,
-                                const std::function<void(pid_t)> &whileHeld = {})
+// progress shows, and standard output into a pipe (or, with `stream` STDOUT_FILENO, the other way
+// round). With `whileHeld`, the terminal holds the program in its first write there until
+// `whileHeld` has run.
+Outcome runWithTerminal(const std::vector<std::string> &arguments,
+                        const std::function<void(pid_t)> &whileHeld = {},
+                        int stream = STDERR_FILENO)
 {
     int terminal = -1;
     int errors = -1;
@@ -185,19 +188,20 @@ Outcome runWithErrorsOnTerminal(const std::vector<std::string> &arguments,
     Pipe out;
     const pid_t child = ::fork();
     if (child == 0) {
-        ::dup2(errors, STDERR_FILENO);
-        ::dup2(out.write(), STDOUT_FILENO);
+        ::dup2(errors, stream);
+        ::dup2(out.write(), stream == STDERR_FILENO ? STDOUT_FILENO : STDERR_FILENO);
         ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         execProgram(arguments);
     }
     out.closeWrite();
     if (whileHeld) {
-        EXPECT_TRUE(heldWriting(child, STDERR_FILENO));
+        EXPECT_TRUE(heldWriting(child, stream));
         whileHeld(child);
         ::tcflow(errors, TCOON);
     }
     ::close(errors);
-    const Outcome outcome = collect(child, out.read(), terminal);
+    const Outcome outcome = stream == STDERR_FILENO ? collect(child, out.read(), terminal)
+                                                    : collect(child, terminal, out.read());
     ::close(terminal);
     return outcome;
 }
@@ -307,12 +311,15 @@ TEST(TerminalCommandLine, WindowWithoutADisplayIsRefusedInSpanishWithoutACrash)
 
 TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
 {
-    for (const std::vector<std::string> &arguments :
-         std::vector<std::vector<std::string>>{{"--cambiar", "{}"},
-                                               {"--cambiar", "{", "--por", "<>"},
-                                               {"--si"},
-                                               {"--simular"},
-                                               {"--desconocida"}}) {
+    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
+             {"--cambiar", "{}"},
+             {"--cambiar", "{", "--por", "<>"},
+             {"--si"},
+             {"--simular"},
+             {"--deshacer", "--simular"},
+             {"--cambiar", "{}", "--cambiar", "[]", "--por", "<>"},
+             {"--cambiar", "{}", "--por", "<>", "--por", "[]"},
+             {"--desconocida"}}) {
         const Outcome outcome = run(arguments);
         EXPECT_EQ(outcome.status, 2) << arguments.front();
         EXPECT_TRUE(outcome.err.starts_with("dovezurad: ")) << outcome.err;
@@ -422,6 +429,13 @@ TEST_F(TerminalRun, ADryRunChangesNothingAndListsWhatTheRunThenChanges)
         {"5.txt", "   "}};
     for (const auto &[name, text] : scripts)
         write(name, text);
+    // What a killed run left, which only the next real run cleans up.
+    const fs::path records = m_state.path() / "dovezurad";
+    fs::create_directory(records);
+    fs::permissions(records, fs::perms::owner_all, fs::perm_options::replace);
+    writeFile(records / "0123456789abcdef.registro",
+              recordFolder(folder()) + recordTemporaryNames({".dovezurad-0123456789abcdef"}));
+    write(".dovezurad-0123456789abcdef", "resto");
     const std::vector<std::string> folderBefore = filesAsTheyAre(m_folder.path());
     const std::vector<std::string> stateBefore = filesAsTheyAre(m_state.path());
 
@@ -441,6 +455,7 @@ TEST_F(TerminalRun, ADryRunChangesNothingAndListsWhatTheRunThenChanges)
 
     const Outcome real = run({"--cambiar", "/)", "--por", "(/", "--si", folder()});
     EXPECT_EQ(real.err, "4 de 5 scripts cambiados\n");
+    EXPECT_FALSE(fs::exists(m_folder.path() / ".dovezurad-0123456789abcdef"));
     for (const auto &[name, text] : scripts)
         EXPECT_EQ(dry.out.find(name + ": ") != std::string::npos, read(name) != text) << name;
 }
@@ -532,8 +547,7 @@ TEST_F(TerminalRun, ProgressGoesToTheTerminalOnALineOfItsOwnAndNeverToTheOutput)
 {
     write("a.txt", "{a}");
     write("b.txt", "{b}");
-    const Outcome outcome =
-        runWithErrorsOnTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()});
+    const Outcome outcome = runWithTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "¡Etiquetas modificadas!\n");
     EXPECT_EQ(outcome.err, "\r1 de 2\r2 de 2\r\n2 de 2 scripts cambiados\r\n");
@@ -557,8 +571,8 @@ TEST_F(TerminalRun, AStopSignalEndsTheRunWholeAndSaysHowFarItCame)
 
         // Held showing "1 de 3", the program is stopped before its first script is read.
         const Outcome outcome =
-            runWithErrorsOnTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()},
-                                    [&](pid_t program) { ::kill(program, stop.signal); });
+            runWithTerminal({"--cambiar", "{}", "--por", "<>", "--si", folder()},
+                            [&](pid_t program) { ::kill(program, stop.signal); });
 
         EXPECT_EQ(outcome.status, 128 + stop.signal);
         EXPECT_NE(outcome.err.find(std::string("interrumpida: se procesaron ") + stop.done),
@@ -571,6 +585,13 @@ TEST_F(TerminalRun, AStopSignalEndsTheRunWholeAndSaysHowFarItCame)
         EXPECT_TRUE(!fs::exists(m_state.path() / "dovezurad") ||
                     fs::is_empty(m_state.path() / "dovezurad"));
     }
+
+    // A dry run, held showing its first line, ends there: no total.
+    const Outcome dry = runWithTerminal(
+        {"--simular", "--cambiar", "{}", "--por", "<>", folder()},
+        [](pid_t program) { ::kill(program, SIGTERM); }, STDOUT_FILENO);
+    EXPECT_EQ(dry.status, 128 + SIGTERM);
+    EXPECT_EQ(dry.out.find("cambiarían"), std::string::npos) << dry.out;
 }
 
 // --deshacer: its question, its texts and its statuses, and the warning of a run that could not
