@@ -263,8 +263,6 @@ NativeFile takeDeadRecord(const NativeFolder &folder, const std::string &name);
 std::vector<std::string> namesEndingWith(const NativeFolder &folder, const std::string &suffix);
 // The names of the folder's entries of one kind: its folders (not links to one), or the rest.
 std::vector<std::string> namesIn(const NativeFolder &folder, bool folders);
-// Appends to a record and makes the bytes outlast a power cut.
-void appendAndFlush(const NativeFile &record, const std::string &bytes);
 
 // What undo keeps: the originals a run replaced, in a private area of the script's folder.
 DiskSpace diskSpace(const NativeFolder &folder);

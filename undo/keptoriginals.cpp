@@ -33,11 +33,17 @@ bool KeptOriginals::ready(const FileKey &folderKey)
 {
     if (!m_opened) {
         m_opened = true;
+        bool opened = false;
         try {
-            if (!open())
-                m_area.reset();
+            opened = open();
         } catch (const FileError &) {
+        }
+        // An area locked but unusable is let go at once: an undo may come meanwhile.
+        if (!opened) {
+            m_manifest.reset();
+            m_shelves.reset();
             m_area.reset();
+            m_lock.reset();
         }
     }
     // Only the folder's own scripts are kept: a link's target elsewhere has no place in it.

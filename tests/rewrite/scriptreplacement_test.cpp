@@ -393,9 +393,14 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
             if (statOf(entry.path()).st_uid == kEditor)
                 plantedFiles.push_back(entry.path());
 
+        const char *given = std::getenv("TMPDIR");
+        const std::string before = given ? given : "";
         ::setenv("TMPDIR", temporary.path().c_str(), 1);
         finishInterruptedRewrites();
-        ::unsetenv("TMPDIR");
+        if (given)
+            ::setenv("TMPDIR", before.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
 
         EXPECT_EQ(ScriptFolder::readFile(victim), "secreto\n") << std::oct << folderMode;
         for (const fs::path &file : plantedFiles)
