@@ -4,8 +4,8 @@
 # Debian's clang, for the given time (600 s unless told), and then the recovery of dead runs
 # over made-up records and recovery files, and undo over made-up undo records, each for a
 # quarter of it (5 s at least). The test command runs them briefly. New inputs collect in
-# build/fuzz/corpus, recovery-corpus and undo-corpus; a failing one is left as
-# build/fuzz/crash-*, and is worth adding to the committed corpus (tests/rewrite/fuzz/corpus,
+# build/fuzz/transform-corpus, recovery-corpus and undo-corpus; a failing one is left as
+# build/fuzz/crash-*, and is worth adding to the committed corpus (tests/fuzz/transform-corpus,
 # recovery-corpus or undo-corpus) once fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,21 +20,21 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
 cmake --build "$build" --parallel "$(nproc)" --target dovezurad_rewrite scripttransform_fuzz \
     recovery_fuzz undo_fuzz
 
-mkdir -p "$build/corpus"
+mkdir -p "$build/transform-corpus"
 # New inputs go to the first folder only: the committed corpus is read, never written.
-"$build/tests/rewrite/fuzz/scripttransform_fuzz" -max_total_time="$seconds" -max_len=8192 \
+"$build/tests/fuzz/scripttransform_fuzz" -max_total_time="$seconds" -max_len=8192 \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$build/" \
-    "$build/corpus" tests/rewrite/fuzz/corpus
+    "$build/transform-corpus" tests/fuzz/transform-corpus
 
 recovery_seconds=$((seconds / 4 > 5 ? seconds / 4 : 5))
 mkdir -p "$build/recovery-corpus"
-"$build/tests/rewrite/fuzz/recovery_fuzz" -max_total_time="$recovery_seconds" -max_len=16384 \
+"$build/tests/fuzz/recovery_fuzz" -max_total_time="$recovery_seconds" -max_len=16384 \
     -timeout=10 -print_final_stats=1 -artifact_prefix="$build/" \
-    "$build/recovery-corpus" tests/rewrite/fuzz/recovery-corpus
+    "$build/recovery-corpus" tests/fuzz/recovery-corpus
 
 # Undo and the next run over made-up undo records, for as long: a record's numbers must make
 # neither much memory (a quarter of a GiB at most) nor long work (10 s an input).
 mkdir -p "$build/undo-corpus"
-"$build/tests/rewrite/fuzz/undo_fuzz" -max_total_time="$recovery_seconds" -max_len=4096 \
+"$build/tests/fuzz/undo_fuzz" -max_total_time="$recovery_seconds" -max_len=4096 \
     -timeout=10 -rss_limit_mb=256 -print_final_stats=1 -artifact_prefix="$build/" \
-    "$build/undo-corpus" tests/rewrite/fuzz/undo-corpus
+    "$build/undo-corpus" tests/fuzz/undo-corpus

@@ -1,6 +1,6 @@
 #include "cmdcambiar.h"
 #include "runfolder.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 #include "wine.h"
 
 #include <gtest/gtest.h>
@@ -172,7 +172,7 @@ TEST(cmdCambiarChecks, EachFieldIsCheckedInOrder)
 TEST(cmdCambiarConfirmation, NoOrCancelChangesNothing)
 {
     for (int answer : {MessageAnswer::No, MessageAnswer::Cancel}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         folder.write("a.txt", " {a} ");
         FakeWindow window(folder.folder(), {"a.txt"});
         window.m_answer = answer;
@@ -186,7 +186,7 @@ TEST(cmdCambiarConfirmation, NoOrCancelChangesNothing)
 
 TEST(cmdCambiarRun, RewritesEveryScriptInOrderAndUnlocks)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "{a}");
     folder.write("b.txt", " {b} ");
     folder.write("c.txt", "c");
@@ -208,7 +208,7 @@ TEST(cmdCambiarRun, RewritesEveryScriptInOrderAndUnlocks)
 
 TEST(cmdCambiarRun, FailureInTheMiddleStopsTheRunAndKeepsTheLock)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("1.txt", "{1}");
     const auto readOnly = folder.write("2.txt", "{2}");
     std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read |
@@ -233,7 +233,7 @@ TEST(cmdCambiarRun, FailureInTheMiddleStopsTheRunAndKeepsTheLock)
 
 TEST(cmdCambiarRun, VanishedScriptIsReported)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     FakeWindow window(folder.folder(), {"gone.txt"});
     cmdCambiar_Click(window);
     EXPECT_EQ(window.m_boxes.back().prompt, "53 No se encontró el archivo");
@@ -241,7 +241,7 @@ TEST(cmdCambiarRun, VanishedScriptIsReported)
 
 TEST(cmdCambiarRun, ClosingTheWindowStopsBetweenScriptsWithoutAMessage)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("1.txt", "{1}");
     folder.write("2.txt", "{2}");
     folder.write("3.txt", "{3}");
@@ -265,7 +265,7 @@ TEST(cmdCambiarRun, InsideAScriptItTellsHowFarItIsAndAnyCloseEndsItWithoutAWord)
 {
     // Closing at the round after the last script was read whole: nothing more is shown, the
     // script is its original or its rewrite, and no temporary file stays.
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("1.txt", "{1}");
     folder.write("2.txt", "{2}");
     FakeWindow window(folder.folder(), {"1.txt", "2.txt"});
@@ -294,7 +294,7 @@ TEST(cmdCambiarRun, MoreScriptsThanASixteenBitCountAreAllHandled)
         GTEST_SKIP() << "Wine " << wineVersion() << " takes about 3 ms to open a script and tell "
                      << "its file id, so 40,000 would take minutes";
     constexpr std::int32_t count = 40000;
-    ScriptFolder folder;
+    ScratchFolder folder;
     // One unchanged script listed many times keeps this quick; only the count matters here.
     folder.write("same.txt", "x");
     folder.write("last.txt", "{last}");

@@ -1,7 +1,7 @@
 #include "fileerror.h"
 #include "modificarscript.h"
 #include "nativefiles.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -24,7 +24,7 @@ const Cierres kBracesToAngles{"{", "}", "<", ">"};
 
 std::string rewritten(const std::string &content, const Cierres &cierres = kBracesToAngles)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("script.txt", content);
     ModificarScript(folder.folder(), "script.txt", cierres);
     return folder.read("script.txt");
@@ -44,7 +44,7 @@ FileError failureOf(const std::string &folder, const std::string &name,
 }
 
 // The file a name in the folder leads to, as the program knows it.
-FileKey fileOf(const ScriptFolder &folder, const std::string &name)
+FileKey fileOf(const ScratchFolder &folder, const std::string &name)
 {
     return nativefiles::identityAt(nativefiles::openFolder(folder.folder()), name, false)->key;
 }
@@ -84,7 +84,7 @@ TEST(ModificarScriptText, ReplacesBothDelimitersAndTrimsSpaces)
 
 TEST(ModificarScriptText, RunningTwiceGivesTheSameFileAsOnce)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "  {x}\r\n{y}  ");
     ModificarScript(folder.folder(), "a.txt", kBracesToAngles);
     const std::string once = folder.read("a.txt");
@@ -112,7 +112,7 @@ TEST(ModificarScriptText, SpacesAcrossChunkBoundariesInLargeScripts)
 
 TEST(ModificarScriptText, DelimiterIsOneByte)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "{a}");
     EXPECT_THROW(ModificarScript(folder.folder(), "a.txt", Cierres{"{", "}", "", ">"}),
                  std::invalid_argument);
@@ -123,7 +123,7 @@ TEST(ModificarScriptText, DelimiterIsOneByte)
 
 TEST(ModificarScriptFiles, FolderEndingInSeparatorNamesTheSameFile)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "{a}");
     ModificarScript(folder.folder() + "/", "a.txt", kBracesToAngles);
     EXPECT_EQ(folder.read("a.txt"), "<a>");
@@ -132,7 +132,7 @@ TEST(ModificarScriptFiles, FolderEndingInSeparatorNamesTheSameFile)
 
 TEST(ModificarScriptFiles, UnchangedScriptIsNotTouched)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "<a> \t\r\n b");
     const auto old = fs::last_write_time(script) - std::chrono::hours(24 * 365);
     fs::last_write_time(script, old);
@@ -147,7 +147,7 @@ TEST(ModificarScriptFiles, UnchangedScriptIsNotTouched)
 
 TEST(ModificarScriptFiles, HardLinkedScriptIsRewrittenForEveryName)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "  {a} {b}  ");
     fs::create_hard_link(script, folder.path() / "b.txt");
     const FileKey before = fileOf(folder, "a.txt");
@@ -162,7 +162,7 @@ TEST(ModificarScriptFiles, HardLinkedScriptIsRewrittenForEveryName)
 
 TEST(ModificarScriptErrors, MissingScriptOrFolder)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("file.txt", "x");
 
     const FileError missingScript = failureOf(folder.folder(), "gone.txt");
@@ -180,7 +180,7 @@ TEST(ModificarScriptErrors, MissingScriptOrFolder)
 TEST(ModificarScriptErrors, ReadOnlyScriptFailsAndStaysUnchanged)
 {
     // Holds for root too, whom the system would let write the file.
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", " {a} ");
     makeReadOnly(script);
 
@@ -195,7 +195,7 @@ TEST(ModificarScriptErrors, ReadOnlyScriptFailsAndStaysUnchanged)
 
 TEST(ModificarScriptErrors, ReadOnlyScriptFailsEvenWhenNothingWouldChange)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "<a>");
     makeReadOnly(script);
     EXPECT_EQ(failureOf(folder.folder(), "a.txt").number(), 75);
@@ -206,7 +206,7 @@ TEST(ModificarScriptErrors, ReadOnlyScriptFailsEvenWhenNothingWouldChange)
 // devices among files, and the process's open files listed in /proc.
 TEST(ModificarScriptFiles, KeepsPermissionsAndLeavesNoTemporaryFile)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "{a}");
     ::chmod(script.c_str(), 0640);
     const struct stat before = statOf(script);
@@ -223,20 +223,20 @@ TEST(ModificarScriptFiles, KeepsPermissionsAndLeavesNoTemporaryFile)
 
 TEST(ModificarScriptFiles, SymbolicLinkStaysALinkAndItsTargetIsRewritten)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto target = folder.write("elsewhere/real.dat", " {a} ");
     fs::create_symlink("elsewhere/real.dat", folder.path() / "link.txt");
 
     ModificarScript(folder.folder(), "link.txt", kBracesToAngles);
 
     EXPECT_TRUE(fs::is_symlink(folder.path() / "link.txt"));
-    EXPECT_EQ(ScriptFolder::readFile(target), "<a>");
+    EXPECT_EQ(ScratchFolder::readFile(target), "<a>");
     EXPECT_EQ(fs::read_symlink(folder.path() / "link.txt"), "elsewhere/real.dat");
 }
 
 TEST(ModificarScriptErrors, NotAnOrdinaryFileFailsAtOnce)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     ASSERT_EQ(::mkfifo((folder.path() / "pipe.txt").c_str(), 0666), 0);
     fs::create_directory(folder.path() / "folder.txt");
 
@@ -248,7 +248,7 @@ TEST(ModificarScriptErrors, NotAnOrdinaryFileFailsAtOnce)
 
 TEST(ModificarScriptErrors, ScriptIsClosedAfterAFailure)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", " {a} ");
     ::chmod(script.c_str(), 0444);
     const auto openFiles = [] {

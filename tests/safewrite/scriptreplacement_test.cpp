@@ -9,7 +9,7 @@
 #include "recoverypolicy.h"
 #include "rewritepreview.h"
 #include "runfolder.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -71,7 +71,7 @@ struct stat statOf(const fs::path &file)
 struct SharedFolder
 {
     SharedFolder() { ::chmod(folder.folder().c_str(), 0755); }
-    ScriptFolder folder;
+    ScratchFolder folder;
     fs::path path(const std::string &name) const { return folder.path() / name; }
 };
 
@@ -325,7 +325,7 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
 {
     for (const mode_t folderMode : {mode_t{01777}, mode_t{02775}}) {
         SharedFolder shared;
-        ScriptFolder victimFolder;
+        ScratchFolder victimFolder;
         const auto victim = victimFolder.write("secreto.conf", "secreto\n");
         ::chmod(victim.c_str(), 0600);
         const auto script = shared.folder.write("a.txt", " {a} ");
@@ -402,10 +402,10 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
         else
             ::unsetenv("TMPDIR");
 
-        EXPECT_EQ(ScriptFolder::readFile(victim), "secreto\n") << std::oct << folderMode;
+        EXPECT_EQ(ScratchFolder::readFile(victim), "secreto\n") << std::oct << folderMode;
         for (const fs::path &file : plantedFiles)
-            EXPECT_TRUE(ScriptFolder::readFile(file) == planted ||
-                        ScriptFolder::readFile(file) == plantedOver)
+            EXPECT_TRUE(ScratchFolder::readFile(file) == planted ||
+                        ScratchFolder::readFile(file) == plantedOver)
                 << file;
         EXPECT_TRUE(fs::exists(plantedRecord));
         // Finished only where nobody else could write the recovery file.
@@ -418,7 +418,7 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
 
 TEST(ScriptReplacementIdentity, AclsAttributesAndSetIdBitsAreKept)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "{a}");
     const auto linked = folder.write("b.txt", "{b}");
     fs::create_hard_link(linked, folder.path() / "c.txt");
@@ -463,7 +463,7 @@ TEST(ScriptReplacementIdentity, AclsAttributesAndSetIdBitsAreKept)
 
 TEST(ScriptReplacementKills, EveryScriptIsItsOriginalOrItsRewriteAfterAKill)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const std::string original = tagged(4 << 20, '{', '}');
     const std::string rewritten = tagged(4 << 20, '<', '>');
     folder.write("plain.txt", original);
@@ -541,7 +541,7 @@ TEST(ScriptReplacementKills, RecoveryKeepsAnEditMadeAfterTheKill)
          false},
     };
     for (const auto &c : cases) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto script = folder.write("a.txt", original);
         fs::create_hard_link(script, folder.path() / "b.txt");
         ASSERT_EQ(killedBeforeReplacement(folder.folder(), "a.txt"), 1000 + SIGKILL);
@@ -602,7 +602,7 @@ TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
          true},
         {"a recovery file whose header names another script", true, false,
          [](const fs::path &made) {
-             const std::string bytes = ScriptFolder::readFile(made);
+             const std::string bytes = ScratchFolder::readFile(made);
              const auto size = recoveryHeaderSize(bytes, bytes.size()).value();
              RecoveryHeader header = parseRecoveryHeader(bytes.substr(0, size)).value();
              header.name = "c.txt";
@@ -649,7 +649,7 @@ TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
          false},
     };
     for (const auto &c : cases) {
-        ScriptFolder root;
+        ScratchFolder root;
         const fs::path folder = root.path() / "guiones";
         const fs::path script = folder / "a.txt";
         writeFile(script, original);
@@ -666,13 +666,13 @@ TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
         ASSERT_EQ(made.size(), 1u) << c.what;
         const fs::path planted = c.plant(made[0]);
         const auto before =
-            std::make_pair(fingerprint(ScriptFolder::readFile(planted)), statOf(planted).st_ino);
+            std::make_pair(fingerprint(ScratchFolder::readFile(planted)), statOf(planted).st_ino);
 
         finishInterruptedRewrites();
 
-        EXPECT_EQ(fingerprint(ScriptFolder::readFile(script)), fingerprint(original)) << c.what;
+        EXPECT_EQ(fingerprint(ScratchFolder::readFile(script)), fingerprint(original)) << c.what;
         if (c.stays) {
-            EXPECT_EQ(std::make_pair(fingerprint(ScriptFolder::readFile(planted)),
+            EXPECT_EQ(std::make_pair(fingerprint(ScratchFolder::readFile(planted)),
                                      statOf(planted).st_ino),
                       before)
                 << c.what;
@@ -689,7 +689,7 @@ TEST(ScriptReplacementKills, CopyBackStoppedByAFileSizeLimitIsFinishedAtTheNextS
     const std::string rewritten = std::string(3 << 20, 'x') + "<a>";
     // Then the name may go to a new file, which recovery must leave as it is.
     for (const bool renamedOver : {false, true}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto script = folder.write("a.txt", original);
         fs::create_hard_link(script, folder.path() / "b.txt");
         EXPECT_EQ(inChild([&] {
@@ -721,7 +721,7 @@ TEST(ScriptReplacementLimits, LowLimitOfOpenFilesStillRewritesEveryScript)
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &ours), 0);
     for (const auto &[soft, hard] :
          {std::pair<rlim_t, rlim_t>{24, 24}, {64, 64}, {64, std::max<rlim_t>(ours.rlim_max, 64)}}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         for (int i = 0; i < 100; ++i)
             folder.write(std::to_string(i) + ".txt", "{a}");
         EXPECT_EQ(inChild([&, soft = soft, hard = hard] {
@@ -748,7 +748,7 @@ TEST(ScriptReplacementLimits, LowLimitOfOpenFilesStillRewritesEveryScript)
 
 TEST(ScriptReplacementLimits, FileSizeLimitIsADiskFullOnBothPaths)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const std::string content = "  {" + std::string(200000, 'x') + "}  ";
     folder.write("plain.txt", content);
     const auto linked = folder.write("linked.txt", content);
@@ -788,7 +788,7 @@ struct SmallFileSystem
 
 TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const SmallFileSystem small(folder.folder(), "size=2m");
     if (!small.mounted)
         GTEST_SKIP() << "this machine does not let the test mount a small tmpfs: "
@@ -810,7 +810,7 @@ TEST(ScriptReplacementLimits, FullFileSystemIsADiskFullOnBothPaths)
 // new text, as one script at a time would have freed the first's old text by then.
 TEST(ScriptReplacementLimits, ABatchNeedsNoMoreRoomThanOneScriptAtATime)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const SmallFileSystem small(folder.folder(), "size=2304k");
     if (!small.mounted)
         GTEST_SKIP() << "this machine does not let the test mount a small tmpfs: "
@@ -843,7 +843,7 @@ TEST(ScriptReplacementLimits, FailedFlushIsReportedAndReplacesNothing)
          RewriteRun::Flushes::Batched},
     };
     for (const auto &c : cases) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         folder.write("a.txt", "{a}");
         folder.write("b.txt", "{b}");
         EXPECT_EQ(inChild([&] {
@@ -866,7 +866,7 @@ TEST(ScriptReplacementLimits, FailedFlushIsReportedAndReplacesNothing)
 TEST(ScriptReplacementRaces, ScriptGrowingWhileRewrittenKeepsEveryAppendedLine)
 {
     for (const bool hardLinked : {false, true}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const std::string original = tagged(3 << 20, '{', '}');
         const auto script = folder.write("a.txt", original);
         if (hardLinked)
@@ -891,7 +891,7 @@ TEST(ScriptReplacementRaces, SaveJustBeforeTheReplacementIsKeptOnEveryPath)
 {
     // An unnamed new file, a named one, and the copy-back.
     for (const int path : {0, 1, 2}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto script = folder.write("a.txt", "{a}");
         if (path == 2)
             fs::create_hard_link(script, folder.path() / "b.txt");
@@ -926,7 +926,7 @@ TEST(ScriptReplacementRaces, SaveJustBeforeTheReplacementIsKeptOnEveryPath)
 
 TEST(ScriptReplacementRaces, NamePlantedBeforeTheRunMakesItEndsThatScript)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "{a}");
     folder.write("b.txt", "{b}");
     std::string seen;
@@ -952,7 +952,7 @@ TEST(ScriptReplacementRaces, NamePlantedBeforeTheRunMakesItEndsThatScript)
 
 TEST(ScriptReplacementRaces, LinkRepointedAfterOpeningDoesNotRedirectTheWrite)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("old.dat", "{viejo}");
     folder.write("new.dat", "{nuevo}");
     fs::create_symlink("old.dat", folder.path() / "link.txt");
@@ -1016,7 +1016,7 @@ TEST(ScriptReplacementRaces, FileWithTwoNamesIsRewrittenOnce)
     // A mapping that changes its own output: rewriting twice would show.
     const Cierres chaining{"/", ")", "(", "/"};
     for (const auto flushes : {RewriteRun::Flushes::EachScript, RewriteRun::Flushes::Batched}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto hard = folder.write("a.txt", "/)");
         fs::create_hard_link(hard, folder.path() / "b.txt");
         fs::create_symlink("a.txt", folder.path() / "c.txt");
@@ -1036,7 +1036,7 @@ TEST(ScriptReplacementRaces, FileWithTwoNamesIsRewrittenOnce)
 
 TEST(ScriptReplacementRaces, ScriptLockedByAnotherRunIsHeld)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const auto script = folder.write("a.txt", "{a}");
     const int other = ::open(script.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
@@ -1099,7 +1099,7 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
 
 TEST(ScriptReplacementRaces, AbandonedScriptIsLeftAsItWasOnBothPaths)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const std::string original = " " + tagged(3 << 20, '{', '}');
     folder.write("plain.txt", original);
     const auto linked = folder.write("linked.txt", original);
@@ -1136,7 +1136,7 @@ TEST(ScriptReplacementDurability, TracedRun)
 
 TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndTheFolderAfter)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     folder.write("a.txt", "{a}");
     folder.write("b.txt", "{b}");
     folder.write("s.txt", "{s}");
@@ -1282,7 +1282,7 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
 TEST(ScriptReplacementFiles, SparseScriptStaysSparseOnBothPaths)
 {
     for (const bool hardLinked : {false, true}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto script = folder.path() / "a.txt";
         {
             std::ofstream out(script, std::ios::binary);
@@ -1306,7 +1306,7 @@ TEST(ScriptReplacementFiles, SparseScriptStaysSparseOnBothPaths)
 
 TEST(ScriptReplacementFiles, PathLongerThanTheSystemLimit)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const std::string part(200, 'd');
     int fd = ::open(folder.folder().c_str(), O_RDONLY | O_DIRECTORY);
     std::string path = folder.folder();

@@ -2,7 +2,7 @@
 // name, verbatim paths, and a run's record freed by the system when the run is killed.
 #include "modificarscript.h"
 #include "nativefilestesting.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 #include "wine.h"
 
 using namespace nativefilestesting;
@@ -60,7 +60,7 @@ TEST(NativeFilesWin32, AViewerThatForbidsRenamingLeavesBothNamesForTheCopyBack)
 
 TEST(NativeFilesWin32, AScriptOpenInSuchAViewerIsRewrittenInPlace)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const fs::path script = folder.write("s.txt", kOld);
     const NativeFile viewer = openRaw(script, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(viewer);

@@ -7,7 +7,7 @@
 #include "recovery.h"
 #include "recoverypolicy.h"
 #include "runfolder.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -50,7 +50,7 @@ void rewriteUntilKilled(const std::string &folder, const std::string &name)
 constexpr const wchar_t *kKilledRun = L"DOVEZURAD_TEST_KILLED_RUN";
 
 // Another start of this program runs KilledRun, told the script by a variable it inherits.
-bool killedBeforeReplacement(const ScriptFolder &folder, const std::string &name)
+bool killedBeforeReplacement(const ScratchFolder &folder, const std::string &name)
 {
     std::wstring self(MAX_PATH, L'\0');
     self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
@@ -72,7 +72,7 @@ bool killedBeforeReplacement(const ScriptFolder &folder, const std::string &name
     return status == 137;
 }
 #else
-bool killedBeforeReplacement(const ScriptFolder &folder, const std::string &name)
+bool killedBeforeReplacement(const ScratchFolder &folder, const std::string &name)
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -93,7 +93,7 @@ RunRecordContents deadRecord()
 {
     for (const auto &entry : fs::directory_iterator(kPrivateState.records()))
         if (entry.path().extension() == ".registro")
-            return parseRunRecord(ScriptFolder::readFile(entry.path()));
+            return parseRunRecord(ScratchFolder::readFile(entry.path()));
     return {};
 }
 
@@ -119,21 +119,21 @@ TEST(RecoveryAfterAKill, EachStepIsFinishedOrUndoneByTheNextStart)
     {
         const char *step;
         bool hardLinked; // the copy-back, where the rename path cannot keep both names
-        std::function<void(const ScriptFolder &)> then;
+        std::function<void(const ScratchFolder &)> then;
         const std::string &result;
     } cases[] = {
-        {"before the replacement", false, [](const ScriptFolder &) {}, original},
+        {"before the replacement", false, [](const ScratchFolder &) {}, original},
         {"between the two renames of the system's replace", false,
-         [](const ScriptFolder &folder) {
+         [](const ScratchFolder &folder) {
              const RunRecordContents record = deadRecord();
              ASSERT_EQ(record.replacements.size(), 1u);
              fs::rename(folder.path() / "a.txt",
                         folder.path() / pathFromUtf8(record.replacements[0].backupName));
          },
          original},
-        {"before the copy-back", true, [](const ScriptFolder &) {}, rewritten},
+        {"before the copy-back", true, [](const ScratchFolder &) {}, rewritten},
         {"in the middle of the copy-back", true,
-         [&](const ScriptFolder &folder) {
+         [&](const ScratchFolder &folder) {
              std::fstream script(folder.path() / "a.txt",
                                  std::ios::in | std::ios::out | std::ios::binary);
              script.write(rewritten.data(), 8192);
@@ -141,7 +141,7 @@ TEST(RecoveryAfterAKill, EachStepIsFinishedOrUndoneByTheNextStart)
          rewritten},
     };
     for (const auto &c : cases) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         const auto script = folder.write("a.txt", original);
         std::vector<std::string> names{"a.txt"};
         if (c.hardLinked) {

@@ -4,7 +4,7 @@
 #include "modificarscript.h"
 #include "recovery.h"
 #include "runfolder.h"
-#include "scriptfolder.h"
+#include "scratchfolder.h"
 #include "undorecord.h"
 
 #ifndef _WIN32
@@ -51,26 +51,26 @@ bool confirmedRun(const std::string &folder, const std::vector<std::string> &nam
     return run.originalsKept();
 }
 
-bool confirmedRun(const ScriptFolder &folder, const std::vector<std::string> &names,
+bool confirmedRun(const ScratchFolder &folder, const std::vector<std::string> &names,
                   ReplacementHooks hooks = {})
 {
     return confirmedRun(folder.folder(), names, std::move(hooks));
 }
 
-std::vector<std::string> undo(const ScriptFolder &folder)
+std::vector<std::string> undo(const ScratchFolder &folder)
 {
     LastRunUndo undo(folder.folder());
     return undo.restore();
 }
 
 // The originals kept to give back; the scripts changed without one are counted apart.
-std::size_t toUndo(const ScriptFolder &folder)
+std::size_t toUndo(const ScratchFolder &folder)
 {
     const LastRunUndo undo(folder.folder());
     return undo.count() - undo.notKept().size();
 }
 
-FileIdentity identity(const ScriptFolder &folder, const std::string &name)
+FileIdentity identity(const ScratchFolder &folder, const std::string &name)
 {
     return nf::identityAt(nf::openFolder(folder.folder()), name, false).value();
 }
@@ -83,7 +83,7 @@ FileIdentity identity(const ScriptFolder &folder, const std::string &name)
 TEST(LastRunUndoRestores, TheVeryFileByteForByteOnBothPaths)
 {
     for (const bool hardLinked : {false, true}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         // Over the reading chunk, with spaces to trim that an inverse run could not put back.
         const std::string text = "  {a} " + tagged(std::size_t{3} << 20, '{', '}') + "  ";
         const fs::path script = folder.write("a.txt", text);
@@ -121,7 +121,7 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
         std::function<void(const fs::path &)> apply;
     };
     const auto append = [](const fs::path &script) {
-        writeFile(script, ScriptFolder::readFile(script) + "!");
+        writeFile(script, ScratchFolder::readFile(script) + "!");
     };
     const std::vector<Case> cases{
         {"edited, same size, time put back",
@@ -135,14 +135,14 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
         {"appended after a run that did not end",
          [&](const fs::path &script) {
              const fs::path manifest = script.parent_path() / kArea / undorecord::kManifestName;
-             const std::string text = ScriptFolder::readFile(manifest);
+             const std::string text = ScratchFolder::readFile(manifest);
              writeFile(manifest, text.substr(0, text.find("\nf ") + 1));
              append(script);
          }},
         {"replaced",
          [](const fs::path &script) {
              const fs::path other = script.parent_path() / "otro.tmp";
-             writeFile(other, ScriptFolder::readFile(script));
+             writeFile(other, ScratchFolder::readFile(script));
              fs::rename(other, script);
          }},
 #ifndef _WIN32
@@ -156,7 +156,7 @@ TEST(LastRunUndoLeaves, EveryScriptChangedSince)
     // Changed before undo looks, or while its question waits.
     for (const bool whileAsked : {false, true}) {
         for (const Case &c : cases) {
-            ScriptFolder folder;
+            ScratchFolder folder;
             const fs::path changed = folder.write("a.txt", "{a}");
             folder.write("b.txt", "{b}");
             ASSERT_TRUE(confirmedRun(folder, {"a.txt", "b.txt"}));
@@ -194,7 +194,7 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
         return names;
     };
     for (const bool firstFormat : {false, true}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         std::vector<std::string> names;
         for (int i = 0; i < 150; ++i) {
             names.push_back("s" + std::to_string(i) + ".txt");
@@ -209,7 +209,7 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
                 fs::remove(area / shelf);
             }
             // Its version, and entries that do not give the original's length.
-            std::istringstream lines(ScriptFolder::readFile(area / undorecord::kManifestName));
+            std::istringstream lines(ScratchFolder::readFile(area / undorecord::kManifestName));
             std::string manifest;
             for (std::string line; std::getline(lines, line);) {
                 if (line.starts_with("dovezurad deshacer"))
@@ -252,7 +252,7 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
 // the next undo.
 TEST(LastRunUndoRestores, AStopLeavesTheRestForTheNextUndo)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const std::vector<std::string> names{"a.txt", "b.txt", "c.txt"};
     for (const std::string &name : names)
         folder.write(name, "{" + name + "}");
@@ -275,7 +275,7 @@ TEST(LastRunUndoRestores, AStopLeavesTheRestForTheNextUndo)
 // that comes after it still stops the replacement, and nothing is kept for that script.
 TEST(LastRunUndoRestores, NothingKeptForAScriptChangedJustBeforeItsReplacement)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     const fs::path changed = folder.write("a.txt", "{a}");
     folder.write("b.txt", "{b}");
     ReplacementHooks hooks;
@@ -321,7 +321,7 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
     // whose room a.txt must leave.
     for (const Case &c : {Case{1000 + 1000 + kReserve, 1}, Case{1000 + 1000 + kReserve - 1, 0},
                           Case{3000 + 3000 + kReserve, 2}, Case{1000 + 1000 + kReserve, 0, true}}) {
-        ScriptFolder folder;
+        ScratchFolder folder;
         folder.write("a.txt", "{a}" + std::string(997, 'x'));
         folder.write("b.txt", "{b}" + std::string(2997, 'x'));
         ReplacementHooks hooks;
@@ -425,8 +425,8 @@ TEST(LastRunUndoHostileArea, IsNeitherUsedNorFollowed)
          75},
     };
     for (const Case &c : cases) {
-        ScriptFolder folder;
-        ScriptFolder elsewhere;
+        ScratchFolder folder;
+        ScratchFolder elsewhere;
         folder.write("a.txt", "{a}");
         const fs::path area = folder.path() / kArea;
         c.plant(area, elsewhere.path());
@@ -472,8 +472,8 @@ TEST(LastRunUndoRaces, AFolderSwappedWhileTheQuestionWaitsLeadsNoOriginalElsewhe
     EXPECT_EQ(undo.restore(), std::vector<std::string>{});
 
     for (const std::string &name : names) {
-        EXPECT_EQ(ScriptFolder::readFile(secret / name), "{s}") << name;
-        EXPECT_EQ(ScriptFolder::readFile(team / "proj.old" / name), "{p}") << name;
+        EXPECT_EQ(ScratchFolder::readFile(secret / name), "{s}") << name;
+        EXPECT_EQ(ScratchFolder::readFile(team / "proj.old" / name), "{p}") << name;
     }
 }
 
@@ -481,7 +481,7 @@ TEST(LastRunUndoRaces, AFolderSwappedWhileTheQuestionWaitsLeadsNoOriginalElsewhe
 // keeps nothing and goes on; undo sees an area it cannot open and refuses it.
 TEST(LastRunUndoHostileArea, AnotherUsersAreaRefusesAnUnprivilegedRun)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     ::chmod(folder.folder().c_str(), 0755);
     const fs::path script = folder.write("a.txt", "{a}");
     ::chmod(script.c_str(), 0666);
@@ -508,7 +508,7 @@ TEST(LastRunUndoHostileArea, AnotherUsersAreaRefusesAnUnprivilegedRun)
 // then undone again: the same.
 TEST(LastRunUndoKilled, RunOrUndoKilledAtRandomThenUndoneGivesEveryOriginalBack)
 {
-    ScriptFolder folder;
+    ScratchFolder folder;
     std::vector<std::string> names;
     std::vector<std::string> texts;
     for (int i = 0; i < 12; ++i) {

@@ -110,7 +110,7 @@ private:
 inline const PrivateStateFolder kPrivateState;
 
 // A temporary folder of scripts, removed with everything in it at the end of the test.
-class ScriptFolder
+class ScratchFolder
 {
 public:
     const std::filesystem::path &path() const { return m_folder.path(); }
