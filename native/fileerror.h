@@ -24,6 +24,11 @@ public:
         error.m_detail = std::move(detail);
         return error;
     }
+    // The same, where nothing more precise was said already.
+    FileError orAbout(std::string detail) const
+    {
+        return m_detail.empty() ? about(std::move(detail)) : *this;
+    }
 
     static FileError fromErrno(int systemError);
     // A Windows error code (GetLastError); the codes are numbers here, so that the table is one

@@ -34,6 +34,39 @@ Cierres readCierres(WindowOperations &window)
                    window.fieldText(Control::txtNewCierreDer)};
 }
 
+// Rewrites the scripts of the list one by one, then makes the run final; false when the window
+// is closing.
+bool rewriteEach(WindowOperations &window, RewriteRun &run)
+{
+    const std::int32_t count = window.fileCount();
+    const std::int32_t last = count - 1;
+    for (std::int32_t index = 0; index <= last; ++index) {
+        window.handlePendingEvents();
+        if (window.isClosing())
+            return false;
+        window.selectFile(index);
+        window.showProgress(index + 1, count, 0, 0);
+        // A huge script keeps the window alive, and a close abandons it cleanly.
+        const ScriptProgress progress = [&window, index, count](std::uint64_t done,
+                                                                std::uint64_t total) {
+            window.showProgress(index + 1, count, done, total);
+            // A script read whole goes on to its replacement; the round before the next script
+            // comes soon enough, and one round a script is what a run of small ones can afford.
+            if (done >= total)
+                return true;
+            window.handlePendingEvents();
+            return !window.isClosing();
+        };
+        run.rewrite(window.currentFileName(), readCierres(window), progress);
+    }
+    // A close that came during the last script ends the program without a word.
+    window.handlePendingEvents();
+    if (window.isClosing())
+        return false;
+    run.finish();
+    return true;
+}
+
 // Runs steps that may fail on the file system; false when the window is closing.
 bool rewriteAll(WindowOperations &window)
 {
@@ -55,40 +88,19 @@ bool rewriteAll(WindowOperations &window)
                 window.originalsNotKept();
         }
     } teller{run, window};
-    const std::int32_t count = window.fileCount();
-    const std::int32_t last = count - 1;
-    std::int32_t changed = 0;
-    for (std::int32_t index = 0; index <= last; ++index) {
-        window.handlePendingEvents();
-        if (window.isClosing())
+    // A failure tells how many scripts were changed before it, as a finished run does.
+    try {
+        if (!rewriteEach(window, run))
             return false;
-        window.selectFile(index);
-        window.showProgress(index + 1, count, 0, 0);
-        // A huge script keeps the window alive, and a close abandons it cleanly.
-        const ScriptProgress progress = [&window, index, count](std::uint64_t done,
-                                                                std::uint64_t total) {
-            window.showProgress(index + 1, count, done, total);
-            // A script read whole goes on to its replacement; the round before the next script
-            // comes soon enough, and one round a script is what a run of small ones can afford.
-            if (done >= total)
-                return true;
-            window.handlePendingEvents();
-            return !window.isClosing();
-        };
-        if (run.rewrite(window.currentFileName(), readCierres(window), progress))
-            ++changed;
+    } catch (const FileError &) {
+        window.reportChanged(static_cast<std::int32_t>(run.replaced()));
+        throw;
     }
-    // A close that came during the last script ends the program without a word.
-    window.handlePendingEvents();
-    if (window.isClosing())
-        return false;
-    run.finish();
-
     for (Control control : kUnlockedAfterRun)
         window.setEnabled(control, true);
     // A failed run leaves Dir1 locked, so the list has nothing to catch up with until then.
     window.thawFileList();
-    window.reportChanged(changed);
+    window.reportChanged(static_cast<std::int32_t>(run.replaced()));
     return true;
 }
 

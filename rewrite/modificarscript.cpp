@@ -1,5 +1,6 @@
 #include "modificarscript.h"
 
+#include "fileerror.h"
 #include "keptoriginals.h"
 #include "runfolder.h"
 #include "scripttransform.h"
@@ -42,10 +43,13 @@ RewriteRun::RewriteRun(NativeFolder folder, Flushes flushes, ReplacementHooks ho
 bool RewriteRun::rewrite(const std::string &fileName, const Cierres &cierres,
                          const ScriptProgress &progress)
 {
+    // The scripts before this one are settled first; a failure among them comes first.
     try {
         return rewriteOne(fileName, cierres, progress);
+    } catch (const FileError &error) {
+        m_replacement.settle();
+        throw error.orAbout(fileName);
     } catch (...) {
-        // The scripts before this one are settled first; a failure among them comes first.
         m_replacement.settle();
         throw;
     }

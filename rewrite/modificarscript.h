@@ -29,14 +29,16 @@ public:
 
     // Rewrites one script of the folder: trims the spaces at both ends, then replaces every
     // CierreIz by NewCierreIz and after that every CierreDer by NewCierreDer. Throws FileError,
-    // leaving the script as it was; every script before it in the run is then rewritten for
-    // good. Returns whether the script gets a new text (false when it stays as it is, or was
-    // reached before under another name).
+    // naming the script that failed (detail), and leaving it as it was; every script before it
+    // in the run is then rewritten for good. Returns whether the script gets a new text (false when
+    // it stays as it is, or was reached before under another name).
     bool rewrite(const std::string &fileName, const Cierres &cierres,
                  const ScriptProgress &progress = {});
 
     // Makes every rewrite of the run final and lasting. Throws the first failure.
     void finish();
+    // How many scripts got their new text so far.
+    std::size_t replaced() const { return m_replacement.replaced(); }
     // Keeps the originals of the scripts of the folder it changes, for undo (see ReplacementRun).
     void keepOriginals(const Cierres &cierres);
     bool originalsKept() const { return m_replacement.originalsKept(); }

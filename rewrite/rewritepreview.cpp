@@ -24,3 +24,33 @@ ScriptChanges RewritePreview::preview(const std::string &fileName, const Cierres
     readThrough(*script, transform, m_buffer, progress);
     return transform.changes();
 }
+
+RewritePreview::Totals RewritePreview::previewAll(const std::vector<std::string> &names,
+                                                  const Cierres &cierres,
+                                                  const std::function<void(const Script &)> &seen,
+                                                  const ScriptProgress &progress)
+{
+    Totals totals;
+    for (const std::string &name : names) {
+        if (progress && !progress(0, 0)) {
+            totals.stopped = true;
+            break;
+        }
+        try {
+            const ScriptChanges changes = preview(name, cierres, progress);
+            if (changes == ScriptChanges{})
+                continue;
+            ++totals.changed;
+            seen({name, changes, std::nullopt});
+        } catch (const RewriteAbandoned &) {
+            totals.stopped = true;
+            break;
+        } catch (const FileError &error) {
+            ++totals.failed;
+            if (!totals.firstFailure)
+                totals.firstFailure = error;
+            seen({name, {}, error});
+        }
+    }
+    return totals;
+}

@@ -5,8 +5,14 @@
 #include "scriptchanges.h"
 #include "scriptprogress.h"
 
+#include "fileerror.h"
+
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class ReplacementRun;
 
@@ -27,6 +33,27 @@ public:
     // asks to stop.
     ScriptChanges preview(const std::string &fileName, const Cierres &cierres,
                           const ScriptProgress &progress = {});
+
+    // What the walk of a whole list found in one script that would change or could not be read.
+    struct Script
+    {
+        const std::string &name;
+        ScriptChanges changes;            // nothing where it failed
+        std::optional<FileError> failure; // why it could not be read
+    };
+    struct Totals
+    {
+        std::size_t changed = 0;
+        std::size_t failed = 0;
+        std::optional<FileError> firstFailure;
+        bool stopped = false; // `progress` asked to stop: the rest was not read
+    };
+    // Walks the scripts in order as a run would, telling `seen` of each one that would change
+    // or could not be read, and goes on past one that cannot be read. `progress` is told before
+    // each script (0 of 0) and within it; false stops the walk there. Throws std::bad_alloc.
+    Totals previewAll(const std::vector<std::string> &names, const Cierres &cierres,
+                      const std::function<void(const Script &)> &seen,
+                      const ScriptProgress &progress = {});
 
 private:
     NativeFolder m_folder;

@@ -56,8 +56,9 @@ public:
     // inside one, so the window decides how much to do each time.
     virtual void handlePendingEvents() = 0;
     virtual bool isClosing() = 0;
-    // The run rewrote every script: `changed` of them got a new text, the others stayed as they
-    // were. Told before the final message; the window's messages say nothing of it.
+    // The run ended, having rewritten every script or stopped at a failure: `changed` scripts
+    // got their new text by then. Told before the final message; the window's messages say
+    // nothing of it.
     virtual void reportChanged(std::int32_t /*changed*/) {}
     // Some original of the run could not be kept for undo. The window says nothing of it.
     virtual void originalsNotKept() {}

@@ -85,8 +85,13 @@ void ReplacementRun::replace(std::unique_ptr<ScriptReplacement> script)
         return;
     if (m_batchSize <= 1 || script->copiesBack()) {
         settle();
-        script->flushData();
-        script->commit();
+        try {
+            script->flushData();
+            script->commit();
+        } catch (const FileError &error) {
+            throw error.orAbout(script->name());
+        }
+        ++m_replaced;
         return;
     }
     if (m_kept)
@@ -126,6 +131,8 @@ void ReplacementRun::settle()
                 script->flushData();
             ++flushed;
         }
+    } catch (const FileError &error) {
+        flushFailure = std::make_exception_ptr(error.orAbout(pending[flushed]->name()));
     } catch (...) {
         flushFailure = std::current_exception();
     }
@@ -139,8 +146,14 @@ void ReplacementRun::settle()
     for (std::size_t i = 0; i < flushed; ++i)
         ready.push_back(pending[i].get());
     noteBatch(ready);
-    for (ScriptReplacement *script : ready)
-        script->commit();
+    for (ScriptReplacement *script : ready) {
+        try {
+            script->commit();
+        } catch (const FileError &error) {
+            throw error.orAbout(script->name());
+        }
+        ++m_replaced;
+    }
     if (flushFailure)
         std::rethrow_exception(flushFailure);
 }

@@ -53,6 +53,8 @@ public:
     OriginalKeeper::Release releaser();
     // False when some original could not be kept.
     bool originalsKept() const { return !m_kept || m_kept->allKept(); }
+    // How many scripts got their new text so far. A failure of one script names it (detail).
+    std::size_t replaced() const { return m_replaced; }
 
     // What a script of the run asks of it.
     const ReplacementHooks &hooks() const override { return m_hooks; }
@@ -87,6 +89,7 @@ private:
     std::unique_ptr<BackgroundCloser> m_closer; // for batched runs only
     std::unique_ptr<OriginalKeeper> m_kept;
     DiskRoom m_room; // for the new texts a batch holds at once
+    std::size_t m_replaced = 0;
     std::uint64_t m_largest = 0;
 };
 

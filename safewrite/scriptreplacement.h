@@ -38,6 +38,8 @@ public:
     ~ScriptReplacement();
 
     std::uint64_t size() const { return m_original.size; }
+    // Its name in the run's folder, which a failure of it names.
+    const std::string &name() const { return m_name; }
 
     // The script's next bytes: `size`, or fewer only at the length it had when it was opened.
     std::size_t read(unsigned char *data, std::size_t size);

@@ -6,6 +6,7 @@
 #include "rewritepreview.h"
 #include "runfolder.h"
 #include "scriptfolder.h"
+#include "undotexts.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -221,7 +222,15 @@ std::string changesText(const ScriptChanges &changes)
            counted(changes.right, "derecho cambiado", "derechos cambiados");
 }
 
-// A line a script that would change, then the total; nothing is written, kept or asked.
+// "n de N scripts cambiados", the noun agreeing with N.
+std::string changedText(std::int32_t changed, std::int32_t count)
+{
+    return std::to_string(changed) + " de " + std::to_string(count) +
+           (count == 1 ? " script cambiado" : " scripts cambiados");
+}
+
+// A line a script that would change or could not be read, then the total; nothing is written,
+// kept or asked.
 int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
 {
     FolderScripts listed = listScripts(command, streams.err);
@@ -235,31 +244,32 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
             stopSignal = Process::stopSignal();
         return stopSignal == 0;
     };
-    std::size_t changed = 0;
     try {
         RewritePreview run(std::move(listed.held));
-        for (const std::string &script : listed.scripts) {
-            if (!goOn(0, 0))
-                break;
-            const ScriptChanges changes = run.preview(script, cierres, goOn);
-            if (changes == ScriptChanges{})
-                continue;
-            ++changed;
-            streams.out << shownName(script) << ": " << changesText(changes) << '\n';
-        }
-    } catch (const RewriteAbandoned &) {
-        // Told by stopSignal.
-    } catch (const FileError &error) {
-        streams.err << failureText(error, command) << '\n';
-        return error.number();
+        const RewritePreview::Totals totals = run.previewAll(
+            listed.scripts, cierres,
+            [&streams](const RewritePreview::Script &script) {
+                streams.out << shownName(script.name) << ": "
+                            << (script.failure ? script.failure->what()
+                                               : changesText(script.changes))
+                            << '\n';
+            },
+            goOn);
+        if (totals.stopped)
+            return kStoppedBySignal + stopSignal;
+        const std::size_t count = listed.scripts.size();
+        streams.out << totals.changed << " de " << count
+                    << (count == 1 ? " script cambiaría\n" : " scripts cambiarían\n");
+        if (totals.failed == 0)
+            return 0;
+        streams.out << totals.failed
+                    << (totals.failed == 1 ? " script no se pudo leer\n"
+                                           : " scripts no se pudieron leer\n");
+        return totals.firstFailure->number();
     } catch (const std::bad_alloc &) {
         streams.err << FileError::outOfMemory().what() << '\n';
         return FileError::outOfMemory().number();
     }
-    if (stopSignal != 0)
-        return kStoppedBySignal + stopSignal;
-    streams.out << changed << " de " << listed.scripts.size() << " scripts cambiarían\n";
-    return 0;
 }
 
 } // namespace
@@ -281,6 +291,12 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
         streams.err << "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o sin "
                        "permiso para guardar los originales).\n";
     if (failure) {
+        // What was done before it, then the failure, naming the script where it was one's.
+        if (const std::optional<std::int32_t> changed = operations.changed())
+            streams.err << changedText(*changed, operations.fileCount())
+                        << undotexts::restStays(static_cast<std::size_t>(*changed),
+                                                static_cast<std::size_t>(operations.fileCount()))
+                        << '\n';
         streams.err << failureText(*failure, command) << '\n';
         return failure->number();
     }
@@ -296,11 +312,14 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
                        "scripts de la carpeta.\n";
         return kNotConfirmed;
     }
-    if (operations.lastMessage().empty())
-        return operations.fileCount() == 0 ? 0 : kNotConfirmed;
+    if (operations.lastMessage().empty()) {
+        if (operations.fileCount() == 0)
+            return 0;
+        streams.err << "No se modificó ningún script.\n";
+        return kNotConfirmed;
+    }
     if (operations.changed())
-        streams.err << *operations.changed() << " de " << operations.fileCount()
-                    << " scripts cambiados\n";
+        streams.err << changedText(*operations.changed(), operations.fileCount()) << '\n';
     streams.out << operations.lastMessage() << '\n';
     return 0;
 }

@@ -107,10 +107,10 @@ std::string folderOf(const CommandLine &command)
 std::string failureText(const FileError &error, const CommandLine &command)
 {
     std::string text = error.what();
-    if (error.number() == FileError::pathNotFound().number() && !command.folder.empty())
-        text += ": no existe la carpeta " + shownPath(command.folder);
-    else if (!error.detail().empty())
+    if (!error.detail().empty())
         text += ": " + shownPath(error.detail());
+    else if (error.number() == FileError::pathNotFound().number() && !command.folder.empty())
+        text += ": no existe la carpeta " + shownPath(command.folder);
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "lastrunundo.h"
 #include "process.h"
 #include "recovery.h"
+#include "undotexts.h"
 
 #include <istream>
 #include <ostream>
@@ -26,10 +27,7 @@ bool confirmed(const CommandLine &command, TerminalStreams streams, std::size_t 
                        "scripts de la carpeta.\n";
         return false;
     }
-    streams.err << "Se restaurarán los " << count
-                << " scripts modificados por la última ejecución en esta carpeta. ¿Desea "
-                   "continuar? [s/N] "
-                << std::flush;
+    streams.err << undotexts::question(count) << " [s/N] " << std::flush;
     std::string answer;
     if (!Process::waitForInput() || !std::getline(streams.in, answer) ||
         Process::stopSignal() != 0) {
@@ -50,7 +48,7 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
         const std::size_t count = undo.count();
         if (count == 0) {
             undo.restore(); // what an undo stopped before its end left in the record
-            streams.out << "No hay cambios que deshacer en esta carpeta.\n";
+            streams.out << undotexts::kNothingToUndo << '\n';
             return 0;
         }
         if (!confirmed(command, streams, count))
@@ -59,24 +57,24 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
         const std::vector<std::string> changed =
             undo.restore([] { return Process::stopSignal() == 0; });
         if (undo.stopped()) {
-            streams.err << "Deshacer interrumpido: se restauraron " << undo.restored() << " de "
-                        << count << " scripts; los demás quedan como estaban.\n";
+            streams.err << undotexts::stopped(undo.restored(), count) << '\n';
             return kStoppedBySignal + Process::stopSignal();
         }
         if (changed.empty() && undo.notKept().empty()) {
-            streams.out << "¡Etiquetas restauradas!\n";
+            streams.out << undotexts::kRestored << '\n';
             return 0;
         }
-        const auto list = [&](const char *why, const std::vector<std::string> &names) {
-            if (names.empty())
-                return;
-            streams.err << "Se restauraron " << undo.restored() << " de " << count << " scripts; "
-                        << why << ":\n";
-            for (const std::string &name : names)
+        if (!changed.empty()) {
+            streams.err << undotexts::changedSince(undo.restored(), count, changed.size()) << '\n';
+            for (const std::string &name : changed)
                 streams.err << shownName(name) << '\n';
-        };
-        list("estos cambiaron después y no se tocaron", changed);
-        list("estos no se pudieron guardar y siguen cambiados", undo.notKept());
+        }
+        if (!undo.notKept().empty()) {
+            streams.err << undotexts::notKept(undo.restored(), count, undo.notKept().size())
+                        << '\n';
+            for (const std::string &name : undo.notKept())
+                streams.err << shownName(name) << '\n';
+        }
         return kSomeChanged;
     } catch (const FileError &error) {
         streams.err << failureText(error, command) << '\n';

@@ -377,12 +377,11 @@ TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
     write(name, "{a}");
     EXPECT_EQ(run({"--simular", "--cambiar", "{}", "--por", "<>", folder()}).out,
               shown + ": 0 espacios quitados, 1 delimitador izquierdo y 1 derecho cambiado\n" +
-                  "1 de 1 scripts cambiarían\n");
+                  "1 de 1 script cambiaría\n");
     ASSERT_EQ(run({"--cambiar", "{}", "--por", "<>", "--si", folder()}).status, 0);
     write(name, "<a> editado");
     EXPECT_EQ(run({"--deshacer", "--si", folder()}).err,
-              "Se restauraron 0 de 1 scripts; estos cambiaron después y no se tocaron:\n" + shown +
-                  "\n");
+              "Se restauraron 0 de 1 script; este cambió después y no se tocó:\n" + shown + "\n");
     std::ostringstream setAside;
     tellSetAside(setAside, {"«" + name + "»", "b"});
     EXPECT_EQ(setAside.str(), "«" + shown + "»\nb\n");
@@ -400,18 +399,24 @@ TEST_F(TerminalRun, ReadOnlyScriptInTheMiddleStopsTheRunWithItsErrorNumber)
     ::chmod(write("2.txt", "{2}").c_str(), 0444);
     write("10.txt", "{10}");
 
-    // A dry run stops at the same script with the same words, having listed those before it.
+    // A dry run names the script it cannot read with the run's words, and goes on; its status is
+    // that first error's number.
+    const std::string changes = ": 0 espacios quitados, 1 delimitador izquierdo y 1 derecho "
+                                "cambiado\n";
     const Outcome dry = run({"--simular", "--cambiar", "{}", "--por", "<>", folder()});
     EXPECT_EQ(dry.status, 75);
-    EXPECT_EQ(dry.err, "75 Error de acceso a la ruta o el archivo\n");
-    EXPECT_EQ(dry.out, "1.txt: 0 espacios quitados, 1 delimitador izquierdo y 1 derecho "
-                       "cambiado\n");
+    EXPECT_EQ(dry.err, "");
+    EXPECT_EQ(dry.out, "1.txt" + changes + "2.txt: 75 Error de acceso a la ruta o el archivo\n" +
+                           "10.txt" + changes +
+                           "2 de 3 scripts cambiarían\n1 script no se pudo leer\n");
     EXPECT_EQ(read("1.txt"), "{1}");
 
+    // The run says how far it came, then the failure with its script.
     const Outcome outcome = run({"--cambiar", "{}", "--por", "<>", "--si", folder()});
 
     EXPECT_EQ(outcome.status, 75);
-    EXPECT_EQ(outcome.err, "75 Error de acceso a la ruta o el archivo\n");
+    EXPECT_EQ(outcome.err, "1 de 3 scripts cambiados; los demás quedan como estaban.\n"
+                           "75 Error de acceso a la ruta o el archivo: 2.txt\n");
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(read("1.txt"), "<1>");
     EXPECT_EQ(read("2.txt"), "{2}");
@@ -628,8 +633,8 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     write("b.txt", "<b> editado");
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "Se restauraron 1 de 2 scripts; estos cambiaron después y no se "
-                           "tocaron:\nb.txt\n");
+    EXPECT_EQ(outcome.err,
+              "Se restauró 1 de 2 scripts; este cambió después y no se tocó:\nb.txt\n");
     EXPECT_EQ(read("a.txt") + read("b.txt"), "{a}<b> editado");
 
     // A script whose original could not be kept (a link's target lives elsewhere) is counted
@@ -640,8 +645,8 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     ASSERT_EQ(run(change).status, 0);
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "Se restauraron 1 de 2 scripts; estos no se pudieron guardar y siguen "
-                           "cambiados:\nc.txt\n");
+    EXPECT_EQ(outcome.err, "Se restauró 1 de 2 scripts; este no se pudo guardar y sigue "
+                           "cambiado:\nc.txt\n");
     EXPECT_EQ(read("a.txt") + read("c.txt"), "{a}<c>");
     fs::remove(m_folder.path() / "c.txt");
 
