@@ -64,7 +64,8 @@ public:
     virtual void noteOutput(std::size_t index, const FileIdentity &output) = 0;
     // A script of the folder that the run changed without keeping its original.
     virtual void noteNotKept(const std::string &name) = 0;
-    // The run is over, whichever way. Idempotent; never throws.
-    virtual void finish() noexcept = 0;
+    // The run is over: `complete` where it went through every script, else it stopped before
+    // (a failure, a close, a stop signal). Idempotent; never throws.
+    virtual void finish(bool complete) noexcept = 0;
     virtual bool allKept() const = 0;
 };

@@ -66,7 +66,7 @@ ReplacementRun::~ReplacementRun()
     } catch (...) {
     }
     if (m_kept)
-        m_kept->finish();
+        m_kept->finish(false);
     dropRecord();
 }
 
@@ -163,7 +163,7 @@ void ReplacementRun::finish()
     settle();
     flushFolders();
     if (m_kept)
-        m_kept->finish();
+        m_kept->finish(true);
     dropRecord();
 }
 

@@ -1,6 +1,7 @@
 #include "terminalrun.h"
 
 #include "cmdcambiar.h"
+#include "lastrunundo.h"
 #include "process.h"
 #include "recovery.h"
 #include "rewritepreview.h"
@@ -22,6 +23,11 @@ namespace {
 constexpr int kNotConfirmed = 1;
 // The shell's way to tell a program ended by a signal: 128 and the signal's number.
 constexpr int kStoppedBySignal = 128;
+
+Cierres cierresOf(const CommandLine &command)
+{
+    return {command.cierreIz, command.cierreDer, command.newCierreIz, command.newCierreDer};
+}
 
 // The window's operations on a terminal: the fields come from --cambiar and --por, the file
 // list is the folder's scripts, the question is asked on the terminal, and the final message
@@ -130,6 +136,8 @@ public:
 private:
     int confirm(const std::string &prompt)
     {
+        if (replacesUndoableRun(m_held, cierresOf(m_command)))
+            m_streams.err << "La ejecución anterior ya no se podrá deshacer.\n";
         m_confirmed = m_command.yes || answersYes(prompt);
         return m_confirmed ? MessageAnswer::Yes : MessageAnswer::Cancel;
     }
@@ -236,8 +244,7 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
     FolderScripts listed = listScripts(command, streams.err);
     if (listed.failure != 0)
         return listed.failure;
-    const Cierres cierres{command.cierreIz, command.cierreDer, command.newCierreIz,
-                          command.newCierreDer};
+    const Cierres cierres = cierresOf(command);
     int stopSignal = 0;
     const ScriptProgress goOn = [&stopSignal](std::uint64_t, std::uint64_t) {
         if (stopSignal == 0)

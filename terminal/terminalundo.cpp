@@ -46,10 +46,14 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
     try {
         LastRunUndo undo(folderOf(command));
         const std::size_t count = undo.count();
-        if (count == 0) {
+        if (!undo.anyToRestore()) {
             undo.restore(); // what an undo stopped before its end left in the record
-            streams.out << undotexts::kNothingToUndo << '\n';
-            return 0;
+            if (count == 0) {
+                streams.out << undotexts::kNothingToUndo << '\n';
+                return 0;
+            }
+            streams.err << undotexts::kNothingKept << '\n';
+            return kSomeChanged;
         }
         if (!confirmed(command, streams, count))
             return kNotConfirmed;
@@ -65,9 +69,11 @@ int undoFromTerminal(const CommandLine &command, TerminalStreams streams)
             return 0;
         }
         if (!changed.empty()) {
+            // Each with where its original is kept, for the user to compare and choose.
             streams.err << undotexts::changedSince(undo.restored(), count, changed.size()) << '\n';
             for (const std::string &name : changed)
-                streams.err << shownName(name) << '\n';
+                streams.err << shownName(name)
+                            << "  (original: " << shownPath(undo.keptPathOf(name)) << ")\n";
         }
         if (!undo.notKept().empty()) {
             streams.err << undotexts::notKept(undo.restored(), count, undo.notKept().size())

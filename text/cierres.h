@@ -10,4 +10,5 @@ struct Cierres
     std::string CierreDer;
     std::string NewCierreIz;
     std::string NewCierreDer;
+    bool operator==(const Cierres &) const = default;
 };

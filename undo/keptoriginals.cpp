@@ -68,14 +68,14 @@ bool KeptOriginals::open()
     m_lock = nf::lockArea(*m_area, false);
     if (!m_lock)
         return false;
-    takeOverLastRecord();
+    const std::optional<std::string> goingOn = takeOverLastRecord();
     // The new record is whole before it takes the place of the one before: a stop in between
     // leaves one or the other, and never a record that forgets what the one before kept.
     nf::removeName(*m_area, ur::kNewManifestName); // a stopped run's
     m_manifest = nf::createExclusive(*m_area, ur::kNewManifestName);
     if (!m_manifest)
         return false;
-    append(ur::header(m_cierres, m_folderKey, m_previous), true);
+    append(goingOn ? *goingOn : ur::header(m_cierres, m_folderKey, m_previous), true);
     nf::renameOver(*m_area, ur::kNewManifestName, *m_area, ur::kManifestName);
     // The record is lasting before the first script loses its old file.
     nf::flushFolder(*m_area);
@@ -83,23 +83,36 @@ bool KeptOriginals::open()
     return true;
 }
 
-void KeptOriginals::takeOverLastRecord()
+std::optional<std::string> KeptOriginals::takeOverLastRecord()
 {
     const NativeFile last = nf::openNoLinks(*m_area, ur::kManifestName, false);
     if (!last)
-        return;
+        return std::nullopt;
     std::string text(static_cast<std::size_t>(nf::identityOf(last).size), '\0');
     text.resize(nf::readAt(last, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
-    // Its names become the new record's to remove; an unreadable record goes alone.
-    if (const std::optional<UndoManifest> manifest = ur::parse(text)) {
-        const std::size_t names = std::max(manifest->previous, manifest->entries.size());
-        if (manifest->shelved) {
-            m_previous = names;
-        } else {
-            // The first format's originals, in the area itself, go at once.
-            KeptShelves(*m_area, false, false).removeFrom(1, m_release);
-        }
+    const std::optional<UndoManifest> manifest = ur::parse(text);
+    if (!manifest)
+        return std::nullopt; // an unreadable record goes alone
+    // A run that stopped before its last script (a failure, a close, a kill), with the same
+    // delimiters in the same folder: this one goes on with its record, so that one undo takes
+    // back both.
+    if (manifest->shelved && !manifest->complete && manifest->cierres == m_cierres &&
+        manifest->folder == m_folderKey) {
+        if (manifest->finished)
+            text.erase(text.find_last_of('\n', text.size() - 2) + 1);
+        m_entries = manifest->entries.size();
+        m_named = m_entries;
+        m_previous = manifest->previous;
+        return text;
     }
+    // Its names become the new record's to remove.
+    if (manifest->shelved) {
+        m_previous = std::max(manifest->previous, manifest->entries.size());
+    } else {
+        // The first format's originals, in the area itself, go at once.
+        KeptShelves(*m_area, false, false).removeFrom(1, m_release);
+    }
+    return std::nullopt;
 }
 
 void KeptOriginals::append(const std::string &text, bool flush)
@@ -363,7 +376,7 @@ void KeptOriginals::noteNotKept(const std::string &name)
         m_unwritten += ur::notKeptLine(name);
 }
 
-void KeptOriginals::finish() noexcept
+void KeptOriginals::finish(bool complete) noexcept
 {
     stopKeeping();
     const std::scoped_lock lock(m_mutex, m_shelvesMutex);
@@ -378,7 +391,7 @@ void KeptOriginals::finish() noexcept
         std::string text;
         for (const auto &[index, output] : m_outputs)
             text += ur::outputLine(index, output);
-        append(text + ur::endLine(), true);
+        append(text + ur::endLine(complete), true);
         if (m_previous > m_entries)
             m_shelves->removeFrom(m_entries + 1, m_release);
     } catch (const FileError &) {

@@ -61,7 +61,7 @@ public:
     // The record names it, for undo to tell.
     void noteNotKept(const std::string &name) override;
     // Ends the record with each output's identity.
-    void finish() noexcept override;
+    void finish(bool complete) noexcept override;
     bool allKept() const override;
 
 private:
@@ -82,7 +82,9 @@ private:
     bool ready(const FileKey &folderKey);
     bool roomFor(std::uint64_t size);
     bool open();
-    void takeOverLastRecord();
+    // The record to go on with, where the last run stopped before its end; else the last
+    // record's names are taken over, to be removed.
+    std::optional<std::string> takeOverLastRecord();
     const NativeFolder *placeFor(std::size_t index);
     void append(const std::string &text, bool flush);
     bool clearName(const NativeFolder &shelf, const std::string &kept);

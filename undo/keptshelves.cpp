@@ -83,6 +83,11 @@ const NativeFolder *KeptShelves::shelfOf(std::size_t index) const
     return m_shelf ? &*m_shelf : nullptr;
 }
 
+std::string KeptShelves::placeOf(std::size_t index) const
+{
+    return m_shelved ? nf::pathIn(shelfName(shelfNumber(index)), nameOf(index)) : nameOf(index);
+}
+
 void KeptShelves::flush(std::size_t from, std::size_t to)
 {
     if (from > to)

@@ -24,6 +24,8 @@ public:
     // folder ours alone. Throws FileError.
     const NativeFolder *shelfOf(std::size_t index) const;
     static std::string nameOf(std::size_t index) { return std::to_string(index); }
+    // Where entry `index`'s original is, from the area: "1-64/3" (with the system's separator).
+    std::string placeOf(std::size_t index) const;
     // Flushes the shelves of entries `from` to `to`, so that the names in them last.
     void flush(std::size_t from, std::size_t to);
     // Removes the shelves of entries `from` to `to` that are empty.

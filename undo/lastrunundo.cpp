@@ -1,12 +1,11 @@
 #include "lastrunundo.h"
 
+#include "byteproof.h"
 #include "fileerror.h"
 #include "replacementrun.h"
 #include "runfolder.h"
-#include "scripttransform.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 namespace nf = nativefiles;
@@ -15,30 +14,6 @@ namespace ur = undorecord;
 namespace {
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;
-
-std::string contentsOf(const NativeFile &file)
-{
-    std::string text(static_cast<std::size_t>(nf::identityOf(file).size), '\0');
-    text.resize(nf::readAt(file, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
-    return text;
-}
-
-// Whether two files hold the same bytes.
-bool sameBytes(const NativeFile &a, const NativeFile &b)
-{
-    if (nf::identityOf(a).size != nf::identityOf(b).size)
-        return false;
-    std::vector<unsigned char> left(kChunk);
-    std::vector<unsigned char> right(kChunk);
-    for (std::uint64_t at = 0;; at += kChunk) {
-        const std::size_t got = nf::readAt(a, at, left.data(), kChunk);
-        if (nf::readAt(b, at, right.data(), kChunk) != got ||
-            std::memcmp(left.data(), right.data(), got) != 0)
-            return false;
-        if (got < kChunk)
-            return true;
-    }
-}
 
 // The same file, as large, as last written, with the same owner and permissions: what a rename
 // leaves of an identity (it may change the change time).
@@ -73,7 +48,7 @@ LastRunUndo::LastRunUndo(const std::string &folder) : m_folder(openRunFolder(fol
         nf::identityAt(*m_area, ur::kManifestName, false);
     std::optional<UndoManifest> parsed;
     if (manifestIdentity && manifestIdentity->kind == FileIdentity::Kind::Regular)
-        parsed = ur::parse(contentsOf(manifest));
+        parsed = ur::parse(byteproof::contentsOf(manifest));
     if (!parsed)
         throw FileError::accessError();
     // The area came with a copy of the folder: its record is another folder's.
@@ -82,24 +57,83 @@ LastRunUndo::LastRunUndo(const std::string &folder) : m_folder(openRunFolder(fol
     m_manifest = std::move(*parsed);
     m_hasRecord = true;
     m_shelves.emplace(*m_area, m_manifest.shelved, false);
-    for (const UndoEntry &entry : m_manifest.entries) {
-        const NativeFolder *shelf = shelfOf(entry.index);
-        const std::optional<FileIdentity> kept =
-            shelf ? nf::identityAt(*shelf, KeptShelves::nameOf(entry.index), false) : std::nullopt;
-        // Not kept, or already taken back and removed.
-        if (!kept || kept->kind != FileIdentity::Kind::Regular)
-            continue;
-        // A copy cut short by a stop: the run never reached the script, its original still.
-        if (!entry.byLink && entry.size && kept->size != *entry.size) {
-            m_cutShort.push_back(entry.index);
-            continue;
-        }
-        std::optional<FileIdentity> script = nf::identityAt(m_folder, entry.name, false);
-        if (isDone(entry, script))
-            m_done.push_back(&entry);
-        else
-            m_pending.push_back({&entry, std::move(script), *kept});
+    // Each script's entries in the order they were made, and its last word: a run that went on
+    // after one that stopped may have changed a script again, or changed it without keeping.
+    std::map<std::string, std::vector<const UndoEntry *>> chains;
+    for (const UndoEntry &entry : m_manifest.entries)
+        chains[entry.name].push_back(&entry);
+    for (const UndoManifest::NotKept &lost : m_manifest.notKept) {
+        const auto chain = chains.find(lost.name);
+        if (chain != chains.end() && chain->second.back()->index > lost.after)
+            continue; // kept by a later run after all
+        if (chain != chains.end())
+            chains.erase(chain);
+        if (std::find(m_notKept.begin(), m_notKept.end(), lost.name) == m_notKept.end())
+            m_notKept.push_back(lost.name);
     }
+    for (const UndoEntry &entry : m_manifest.entries) {
+        const auto chain = chains.find(entry.name);
+        if (chain != chains.end() && chain->second.back() == &entry)
+            consider(chain->second);
+    }
+}
+
+void LastRunUndo::consider(const std::vector<const UndoEntry *> &chain)
+{
+    // Back to the first original, as long as each later one is just what the run before left.
+    std::size_t from = chain.size() - 1;
+    while (from > 0 && keptOf(*chain[from - 1]) && keptIsOutputOf(*chain[from], *chain[from - 1]))
+        --from;
+    const UndoEntry &source = *chain[from];
+    // Not kept, or already taken back and removed.
+    const std::optional<FileIdentity> kept = keptOf(source);
+    if (!kept)
+        return;
+    // A copy cut short by a stop: the run never reached the script, its original still.
+    if (!source.byLink && source.size && kept->size != *source.size) {
+        m_cutShort.push_back(source.index);
+        return;
+    }
+    std::vector<const UndoEntry *> superseded;
+    for (const UndoEntry *entry : chain) {
+        if (entry != &source)
+            superseded.push_back(entry);
+    }
+    std::optional<FileIdentity> script = nf::identityAt(m_folder, source.name, false);
+    if (isDone(source, script)) {
+        m_done.push_back(&source);
+        m_done.insert(m_done.end(), superseded.begin(), superseded.end());
+    } else {
+        m_pending.push_back(
+            {chain.back(), &source, std::move(script), *kept, std::move(superseded)});
+    }
+}
+
+std::optional<FileIdentity> LastRunUndo::keptOf(const UndoEntry &entry) const
+{
+    const NativeFolder *shelf = shelfOf(entry.index);
+    std::optional<FileIdentity> kept =
+        shelf ? nf::identityAt(*shelf, KeptShelves::nameOf(entry.index), false) : std::nullopt;
+    if (kept && kept->kind != FileIdentity::Kind::Regular)
+        kept.reset();
+    return kept;
+}
+
+bool LastRunUndo::keptIsOutputOf(const UndoEntry &later, const UndoEntry &earlier) const
+{
+    const std::optional<FileIdentity> kept = keptOf(later);
+    if (!kept)
+        return false;
+    if (earlier.output) {
+        // A copy has the script's times, and the script's file is the one the entry names.
+        const FileKey found = later.byLink ? kept->key : later.original;
+        return found == earlier.output->key && kept->size == earlier.output->size &&
+               kept->modified == earlier.output->modified;
+    }
+    const NativeFile original = openKept(earlier.index);
+    const NativeFile output = openKept(later.index);
+    return original && output &&
+           byteproof::transformsInto(m_manifest.cierres, original, output, kept->size);
 }
 
 const NativeFolder *LastRunUndo::shelfOf(std::size_t index) const
@@ -113,53 +147,69 @@ NativeFile LastRunUndo::openKept(std::size_t index) const
     return shelf ? nf::openNoLinks(*shelf, KeptShelves::nameOf(index), false) : NativeFile{};
 }
 
-bool LastRunUndo::isDone(const UndoEntry &entry, const std::optional<FileIdentity> &now) const
+bool LastRunUndo::isDone(const UndoEntry &source, const std::optional<FileIdentity> &now) const
 {
     if (!now || now->kind != FileIdentity::Kind::Regular)
         return false;
-    if (entry.byLink)
-        return now->key == entry.original;
+    if (source.byLink)
+        return now->key == source.original;
     // A copy-back keeps the file: it is back when its bytes are.
-    const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
-    const NativeFile kept = openKept(entry.index);
-    return script && kept && now->key == entry.original && sameBytes(script, kept);
+    const NativeFile script = nf::openNoLinks(m_folder, source.name, false);
+    const NativeFile kept = openKept(source.index);
+    return script && kept && now->key == source.original && byteproof::sameBytes(script, kept);
 }
 
 bool LastRunUndo::isRunOutput(const UndoEntry &entry, const FileIdentity &now) const
 {
-    if (entry.output)
-        return unchangedSince(now, *entry.output);
-    // The run did not end: the script must be, byte for byte, what the run makes of the
-    // original, so that nothing written since is lost.
+    if (entry.output && unchangedSince(now, *entry.output))
+        return true;
+    if (entry.output && now.key != entry.output->key)
+        return false; // another file by its name since
+    // The run did not end, or the script was put back as the run left it: it must be, byte for
+    // byte, what the run makes of the original, so that nothing written since is lost, and where
+    // the original itself goes back, have its owner and permissions (a copy written back keeps
+    // the script's own).
+    const std::optional<FileIdentity> original = keptOf(entry);
     const NativeFile script = nf::openNoLinks(m_folder, entry.name, false);
     const NativeFile kept = openKept(entry.index);
-    if (!script || !kept)
-        return false;
-    bool same = true;
-    std::vector<unsigned char> theirs;
-    ScriptTransform transform(m_manifest.cierres, [&](const unsigned char *data, std::size_t size,
-                                                      std::uint64_t offset, bool) {
-        if (!same)
-            return;
-        theirs.resize(size);
-        same = offset + size <= now.size &&
-               nf::readAt(script, offset, theirs.data(), size) == size &&
-               std::memcmp(theirs.data(), data, size) == 0;
-    });
-    std::vector<unsigned char> chunk(kChunk);
-    for (std::uint64_t at = 0; same;) {
-        const std::size_t got = nf::readAt(kept, at, chunk.data(), kChunk);
-        transform.feed(chunk.data(), got);
-        at += got;
-        if (got < kChunk)
-            break;
-    }
-    transform.finish();
-    return same && transform.outputSize() == now.size &&
+    const bool sameAccess = !entry.byLink || (original && now.attributes == original->attributes &&
+                                              now.owner == original->owner);
+    return original && script && kept && sameAccess &&
+           byteproof::transformsInto(m_manifest.cierres, kept, script, now.size) &&
            unchangedSince(nf::identityOf(script), now);
 }
 
+std::string LastRunUndo::keptPathOf(const std::string &name) const
+{
+    const auto found = m_keptPaths.find(name);
+    return found == m_keptPaths.end() ? std::string() : found->second;
+}
+
 LastRunUndo::~LastRunUndo() = default;
+
+bool replacesUndoableRun(const NativeFolder &folder, const Cierres &cierres) noexcept
+{
+    try {
+        const std::optional<NativeFolder> area = nf::openArea(folder, ur::kAreaName, false);
+        if (!area || !ur::trustedArea(nf::identityOf(area->file)))
+            return false;
+        const NativeFile manifest = nf::openNoLinks(*area, ur::kManifestName, false);
+        const std::optional<UndoManifest> record =
+            manifest ? ur::parse(byteproof::contentsOf(manifest)) : std::nullopt;
+        if (!record || !record->shelved || record->folder != nf::identityOf(folder.file).key)
+            return false;
+        if (!record->complete && record->cierres == cierres)
+            return false; // it goes on with this record
+        const KeptShelves shelves(*area, true, false);
+        return std::any_of(
+            record->entries.begin(), record->entries.end(), [&](const UndoEntry &entry) {
+                const NativeFolder *shelf = shelves.shelfOf(entry.index);
+                return shelf && nf::identityAt(*shelf, KeptShelves::nameOf(entry.index), false);
+            });
+    } catch (...) {
+        return false;
+    }
+}
 
 std::vector<std::string> LastRunUndo::restore(const std::function<bool()> &goOn)
 {
@@ -173,16 +223,19 @@ std::vector<std::string> LastRunUndo::restore(const std::function<bool()> &goOn)
         // As found before the question: a change made since shows in the last look before the
         // swap, in what is swapped out, or in the copy-back's own checks.
         const Pending &pending = m_pending[next];
-        const UndoEntry *entry = pending.entry;
         const std::optional<FileIdentity> &now = pending.script;
-        const bool restored = now && now->kind == FileIdentity::Kind::Regular &&
-                              isRunOutput(*entry, *now) &&
-                              (entry->byLink ? restoreLink(pending) : restoreCopy(*entry, *now));
+        const bool restored =
+            now && now->kind == FileIdentity::Kind::Regular && isRunOutput(*pending.entry, *now) &&
+            (pending.source->byLink ? restoreLink(pending) : restoreCopy(pending));
         if (restored) {
-            m_done.push_back(entry);
+            m_done.push_back(pending.source);
+            m_done.insert(m_done.end(), pending.superseded.begin(), pending.superseded.end());
             ++m_restored;
         } else {
-            changed.push_back(entry->name);
+            // Its original stays where it is, for the user to compare, and for a later undo.
+            changed.push_back(pending.source->name);
+            m_keptPaths[pending.source->name] =
+                nf::pathIn(ur::kAreaName, m_shelves->placeOf(pending.source->index));
         }
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(next));
@@ -196,7 +249,7 @@ std::vector<std::string> LastRunUndo::restore(const std::function<bool()> &goOn)
 
 bool LastRunUndo::restoreLink(const Pending &pending)
 {
-    const UndoEntry &entry = *pending.entry;
+    const UndoEntry &entry = *pending.source;
     const FileIdentity &now = *pending.script;
     const std::string kept = KeptShelves::nameOf(entry.index);
     const NativeFolder *shelf = shelfOf(entry.index);
@@ -221,8 +274,10 @@ bool LastRunUndo::restoreLink(const Pending &pending)
     return true;
 }
 
-bool LastRunUndo::restoreCopy(const UndoEntry &entry, const FileIdentity &now)
+bool LastRunUndo::restoreCopy(const Pending &pending)
 {
+    const UndoEntry &entry = *pending.source;
+    const FileIdentity &now = *pending.script;
     if (now.key != entry.original)
         return false; // replaced by another file since
     const NativeFile kept = openKept(entry.index);

@@ -114,9 +114,9 @@ std::string notKeptLine(const std::string &name)
     return "n " + encoded(name) + '\n';
 }
 
-std::string endLine()
+std::string endLine(bool complete)
 {
-    return "fin\n";
+    return complete ? "fin\n" : "parcial\n";
 }
 
 std::optional<UndoManifest> parse(std::string_view text)
@@ -152,8 +152,9 @@ std::optional<UndoManifest> parse(std::string_view text)
         if (manifest.finished)
             return std::nullopt; // nothing after the end
         const std::vector<std::string_view> line = words(lines[i]);
-        if (line.size() == 1 && line[0] == "fin") {
+        if (line.size() == 1 && (line[0] == "fin" || line[0] == "parcial")) {
             manifest.finished = true;
+            manifest.complete = line[0] == "fin";
             continue;
         }
         UndoEntry entry;
@@ -176,7 +177,7 @@ std::optional<UndoManifest> parse(std::string_view text)
             std::optional<std::string> name = decoded(line[1]);
             if (!name || !singleComponent(*name))
                 return std::nullopt;
-            manifest.notKept.push_back(std::move(*name));
+            manifest.notKept.push_back({std::move(*name), manifest.entries.size()});
             continue;
         }
         std::size_t index = 0;

@@ -15,7 +15,9 @@
 // where). The manifest is text, a
 // line each: a version line, the delimiters and the folder; an entry before each original is
 // kept, and one for each script changed whose original could not be kept; at the end of the
-// run each output's identity, and "fin". Names are percent-encoded and
+// run each output's identity, and "fin", or "parcial" where it stopped before its last script.
+// A run after one that stopped, with the same delimiters, goes on with its record, so that one
+// undo takes back both. Names are percent-encoded and
 // must be one entry of the folder; anything else makes the whole manifest unreadable. A run
 // takes over the names of the record before it ("anteriores"): each goes when the new entry of
 // its number needs the name, the rest when the run ends, so that the files a run frees are
@@ -40,9 +42,16 @@ struct UndoManifest
     std::size_t previous = 0; // names 1..previous may be the record before's, still to go
     bool shelved = true;      // false: a record of the first format, its originals in the area
     std::vector<UndoEntry> entries;
-    // Scripts the run changed without keeping their originals: undo cannot give them back.
-    std::vector<std::string> notKept;
-    bool finished = false;
+    // Scripts the run changed without keeping their originals, with how many entries came
+    // before each: undo cannot give them back.
+    struct NotKept
+    {
+        std::string name;
+        std::size_t after = 0;
+    };
+    std::vector<NotKept> notKept;
+    bool finished = false; // the run ended, and wrote its outputs' identities
+    bool complete = false; // and it had gone through every script of its list
 };
 
 namespace undorecord {
@@ -56,7 +65,8 @@ std::string header(const Cierres &cierres, const FileKey &folder, std::size_t pr
 std::string entryLine(const UndoEntry &entry);
 std::string outputLine(std::size_t index, const FileIdentity &output);
 std::string notKeptLine(const std::string &name);
-std::string endLine();
+// "fin" for a run that went through every script, "parcial" for one that stopped before.
+std::string endLine(bool complete);
 std::optional<UndoManifest> parse(std::string_view text);
 
 // One entry of a folder: not empty, no separator, not "." or "..".

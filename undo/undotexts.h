@@ -9,6 +9,8 @@ namespace undotexts {
 
 inline constexpr const char *kRestored = "¡Etiquetas restauradas!";
 inline constexpr const char *kNothingToUndo = "No hay cambios que deshacer en esta carpeta.";
+inline constexpr const char *kNothingKept =
+    "La última ejecución no guardó los originales; no se puede deshacer.";
 
 // "Se restaurarán los N scripts modificados por la última ejecución en esta carpeta. ¿Desea
 // continuar?"

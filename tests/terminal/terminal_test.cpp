@@ -381,7 +381,8 @@ TEST_F(TerminalRun, AScriptsNameNeverCommandsTheTerminal)
     ASSERT_EQ(run({"--cambiar", "{}", "--por", "<>", "--si", folder()}).status, 0);
     write(name, "<a> editado");
     EXPECT_EQ(run({"--deshacer", "--si", folder()}).err,
-              "Se restauraron 0 de 1 script; este cambió después y no se tocó:\n" + shown + "\n");
+              "Se restauraron 0 de 1 script; este cambió después y no se tocó:\n" + shown +
+                  "  (original: .dovezurad.deshacer/1-64/1)\n");
     std::ostringstream setAside;
     tellSetAside(setAside, {"«" + name + "»", "b"});
     EXPECT_EQ(setAside.str(), "«" + shown + "»\nb\n");
@@ -633,9 +634,25 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     write("b.txt", "<b> editado");
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err,
-              "Se restauró 1 de 2 scripts; este cambió después y no se tocó:\nb.txt\n");
+    EXPECT_EQ(outcome.err, "Se restauró 1 de 2 scripts; este cambió después y no se tocó:\nb.txt  "
+                           "(original: .dovezurad.deshacer/1-64/2)\n");
     EXPECT_EQ(read("a.txt") + read("b.txt"), "{a}<b> editado");
+    // Its original stays where it said; put back as the run left it, a later undo gives it back.
+    EXPECT_EQ(read(".dovezurad.deshacer/1-64/2"), "{b}");
+    write("b.txt", "<b>");
+    EXPECT_EQ(run(undo).out, "¡Etiquetas restauradas!\n");
+    EXPECT_EQ(read("b.txt"), "{b}");
+
+    // A run that replaces a record which could still be undone says so, once, before it asks.
+    ASSERT_EQ(run(change).status, 0);
+    outcome = runOnTerminal({"--cambiar", "<>", "--por", "[]", folder()}, "s");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out.find("La ejecución anterior ya no se podrá deshacer.\r\nTodos los"), 0u)
+        << outcome.out;
+    EXPECT_EQ(run(undo).status, 0);
+    EXPECT_EQ(read("a.txt") + read("b.txt"), "<a><b>");
+    write("a.txt", "{a}");
+    write("b.txt", "{b}");
 
     // A script whose original could not be kept (a link's target lives elsewhere) is counted
     // and named, and stays as the run left it.
@@ -645,10 +662,19 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     ASSERT_EQ(run(change).status, 0);
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.err, "Se restauró 1 de 2 scripts; este no se pudo guardar y sigue "
+    EXPECT_EQ(outcome.err, "Se restauraron 2 de 3 scripts; este no se pudo guardar y sigue "
                            "cambiado:\nc.txt\n");
-    EXPECT_EQ(read("a.txt") + read("c.txt"), "{a}<c>");
+    EXPECT_EQ(read("a.txt") + read("b.txt") + read("c.txt"), "{a}{b}<c>");
+    // A run that could keep none of its originals cannot be undone, and undo says so.
+    writeFile((elsewhere.path() / "c.dat").string(), "{c}");
+    write("a.txt", "<a>");
+    write("b.txt", "<b>");
+    ASSERT_EQ(run(change).status, 0);
+    outcome = run(undo);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.err, "La última ejecución no guardó los originales; no se puede deshacer.\n");
     fs::remove(m_folder.path() / "c.txt");
+    write("a.txt", "{a}");
 
     // An area that is not the runner's alone: the run goes on without it, and says so.
     fs::remove_all(m_folder.path() / ".dovezurad.deshacer");

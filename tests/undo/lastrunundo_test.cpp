@@ -248,6 +248,75 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
     }
 }
 
+// A run that stopped (at a failure, or closed before its end) and is run again with the same
+// delimiters goes on with its record: one undo takes back both. A script the user changed in
+// between goes back to what the second run found; other delimiters start a record of their own.
+TEST(LastRunUndoRestores, ARunAgainAfterOneThatStoppedGoesOnWithItsRecord)
+{
+    const Cierres other{"<", ">", "[", "]"};
+    // Each run changes its own output again: "/)" becomes "(/", then "((".
+    const Cierres chaining{"/", ")", "(", "/"};
+    struct Case
+    {
+        const char *what;
+        bool closed; // else it failed at b.txt, which is then fixed
+        std::function<void(ScratchFolder &)> between;
+        const Cierres &first;
+        const Cierres &again;
+        std::string a;
+        std::vector<std::string> after; // a, b and c after the undo
+    };
+    const auto nothing = [](ScratchFolder &) {};
+    const std::vector<Case> cases{
+        {"failed, fixed, run again",
+         false,
+         nothing,
+         kForward,
+         kForward,
+         "{a}",
+         {"{a}", "{b}", "{c}"}},
+        {"closed, run again", true, nothing, kForward, kForward, "{a}", {"{a}", "{b}", "{c}"}},
+        {"a changed by both runs", true, nothing, chaining, chaining, "/)", {"/)", "{b}", "{c}"}},
+        {"a edited in between",
+         false,
+         [](ScratchFolder &f) { f.write("a.txt", "{nuevo}"); },
+         kForward,
+         kForward,
+         "{a}",
+         {"{nuevo}", "{b}", "{c}"}},
+        {"other delimiters", false, nothing, kForward, other, "{a}", {"<a>", "{b}", "{c}"}},
+    };
+    for (const Case &c : cases) {
+        ScratchFolder folder;
+        folder.write("a.txt", c.a);
+        folder.write("b.txt", "{b}");
+        folder.write("c.txt", "{c}");
+        const fs::path b = folder.path() / "b.txt";
+        fs::permissions(b, fs::perms::all, fs::perm_options::remove);
+        {
+            RewriteRun first(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
+            first.keepOriginals(c.first);
+            first.rewrite("a.txt", c.first);
+            if (!c.closed) {
+                EXPECT_EQ(errorOf([&] { first.rewrite("b.txt", c.first); }), 75) << c.what;
+            }
+        }
+        fs::permissions(b, fs::perms::owner_read | fs::perms::owner_write);
+        c.between(folder);
+        RewriteRun second(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
+        second.keepOriginals(c.again);
+        for (const char *name : {"a.txt", "b.txt", "c.txt"})
+            second.rewrite(name, c.again);
+        second.finish();
+
+        EXPECT_EQ(undo(folder), std::vector<std::string>{}) << c.what;
+        EXPECT_EQ((std::vector<std::string>{folder.read("a.txt"), folder.read("b.txt"),
+                                            folder.read("c.txt")}),
+                  c.after)
+            << c.what;
+    }
+}
+
 // A stop between two scripts leaves each whole: those given back are back, the rest wait for
 // the next undo.
 TEST(LastRunUndoRestores, AStopLeavesTheRestForTheNextUndo)
