@@ -275,13 +275,13 @@ std::optional<NativeFolder> openArea(const NativeFolder &folder, const std::stri
 // another holds it and `wait` is false. (Windows holds a file in the area that goes when closed.)
 NativeFile lockArea(const NativeFolder &area, bool wait);
 // A second name in `to` for the file by `name` in `from` (not through a link, never over another
-// name, no byte copied). False where the system will not make one: another volume, no right, too
-// many links, a name already there.
+// name, no byte copied). False when the name is taken; throws FileError where the system will
+// not make one (another volume, no right, too many links, no room), with what stopped it.
 bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolder &to,
             const std::string &toName);
 // A flushed copy of the file's bytes and times by a new name in `to`, sharing the blocks where
-// the file system can (a reflink). False, with nothing left by the name, where it cannot be made
-// (no right, no space).
+// the file system can (a reflink). False when the name is taken; throws FileError, with nothing
+// left by the name, where it cannot be made (no right, no room).
 bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &toName);
 // Swaps the files of two names at once, across folders of one volume. False, with both as they
 // were, where the file system cannot swap (Windows).

@@ -85,7 +85,7 @@ bool rewriteAll(WindowOperations &window)
         ~Teller()
         {
             if (!run.originalsKept())
-                window.originalsNotKept();
+                window.originalsNotKept(run.keepTroubles());
         }
     } teller{run, window};
     // A failure tells how many scripts were changed before it, as a finished run does.

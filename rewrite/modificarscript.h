@@ -42,6 +42,7 @@ public:
     // Keeps the originals of the scripts of the folder it changes, for undo (see ReplacementRun).
     void keepOriginals(const Cierres &cierres);
     bool originalsKept() const { return m_replacement.originalsKept(); }
+    unsigned keepTroubles() const { return m_replacement.keepTroubles(); }
 
 private:
     bool rewriteOne(const std::string &fileName, const Cierres &cierres,

@@ -60,6 +60,7 @@ public:
     // got their new text by then. Told before the final message; the window's messages say
     // nothing of it.
     virtual void reportChanged(std::int32_t /*changed*/) {}
-    // Some original of the run could not be kept for undo. The window says nothing of it.
-    virtual void originalsNotKept() {}
+    // Some original of the run could not be kept for undo, for these reasons
+    // (OriginalKeeper::Trouble).
+    virtual void originalsNotKept(unsigned /*troubles*/) {}
 };

@@ -68,4 +68,14 @@ public:
     // (a failure, a close, a stop signal). Idempotent; never throws.
     virtual void finish(bool complete) noexcept = 0;
     virtual bool allKept() const = 0;
+    // Why some original was not kept, for the user to hear: any of these.
+    enum Trouble : unsigned
+    {
+        NoRoom = 1,
+        NoPermission = 2,
+        TooManyFiles = 4,
+        OtherFolder = 8, // a link's target lives elsewhere
+        NotSupported = 16,
+    };
+    virtual unsigned troubles() const = 0;
 };

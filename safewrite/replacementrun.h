@@ -53,6 +53,8 @@ public:
     OriginalKeeper::Release releaser();
     // False when some original could not be kept.
     bool originalsKept() const { return !m_kept || m_kept->allKept(); }
+    // Why some were not (OriginalKeeper::Trouble).
+    unsigned keepTroubles() const { return m_kept ? m_kept->troubles() : 0; }
     // How many scripts got their new text so far. A failure of one script names it (detail).
     std::size_t replaced() const { return m_replaced; }
 

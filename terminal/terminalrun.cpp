@@ -2,6 +2,7 @@
 
 #include "cmdcambiar.h"
 #include "lastrunundo.h"
+#include "originalkeeper.h"
 #include "process.h"
 #include "recovery.h"
 #include "rewritepreview.h"
@@ -23,6 +24,37 @@ namespace {
 constexpr int kNotConfirmed = 1;
 // The shell's way to tell a program ended by a signal: 128 and the signal's number.
 constexpr int kStoppedBySignal = 128;
+
+// Told where some original was not kept, for no reason the keeper named.
+constexpr unsigned kNotKept = 1u << 31;
+
+// "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o sin permiso para guardar
+// los originales).", naming each cause the keeper met.
+std::string notKeptWarning(unsigned troubles)
+{
+    std::vector<std::string> wanting;
+    if (troubles & OriginalKeeper::NoRoom)
+        wanting.emplace_back("sin espacio");
+    if (troubles & OriginalKeeper::NoPermission)
+        wanting.emplace_back("sin permiso");
+    if (troubles & OriginalKeeper::TooManyFiles)
+        wanting.emplace_back("con demasiados archivos abiertos");
+    std::vector<std::string> causes;
+    if (!wanting.empty()) {
+        std::string cause = wanting.front();
+        for (std::size_t i = 1; i < wanting.size(); ++i)
+            cause += (i + 1 == wanting.size() ? " o " : ", ") + wanting[i];
+        causes.push_back(cause + " para guardar los originales");
+    }
+    if (troubles & OriginalKeeper::OtherFolder)
+        causes.emplace_back("un script lleva a otra carpeta");
+    if ((troubles & OriginalKeeper::NotSupported) != 0 || causes.empty())
+        causes.emplace_back("el sistema de archivos no lo permite");
+    std::string text = "Aviso: esta ejecución no se podrá deshacer del todo (" + causes.front();
+    for (std::size_t i = 1; i < causes.size(); ++i)
+        text += "; " + causes[i];
+    return text + ").";
+}
 
 Cierres cierresOf(const CommandLine &command)
 {
@@ -111,7 +143,7 @@ public:
     void handlePendingEvents() override {}
     // A stop signal stops the run as closing the window does. Only a stop the run has seen
     // counts: one that comes after its last look leaves it finished.
-    void originalsNotKept() override { m_originalsNotKept = true; }
+    void originalsNotKept(unsigned troubles) override { m_keepTroubles = troubles | kNotKept; }
     bool isClosing() override
     {
         if (m_stopSignal == 0)
@@ -128,7 +160,8 @@ public:
     // The stop signal the run ended on, or 0.
     int stopSignal() const { return m_stopSignal; }
     bool confirmed() const { return m_confirmed; }
-    bool originalsWereNotKept() const { return m_originalsNotKept; }
+    // Why some original could not be kept; 0 where all were.
+    unsigned keepTroubles() const { return m_keepTroubles; }
     // The scripts rewritten, or left as they were because nothing in them changes, up to the
     // one under way when the run was stopped.
     std::int32_t scriptsDone() const { return m_scriptsDone; }
@@ -192,7 +225,7 @@ private:
     int m_stopSignal = 0;
     std::int32_t m_scriptsDone = 0;
     std::optional<std::int32_t> m_changed;
-    bool m_originalsNotKept = false;
+    unsigned m_keepTroubles = 0;
 };
 
 struct FolderScripts
@@ -294,9 +327,8 @@ int rewriteFromTerminal(const CommandLine &command, TerminalStreams streams)
     TerminalOperations operations(command, std::move(listed.folder), std::move(listed.held),
                                   std::move(listed.scripts), streams);
     const std::optional<FileError> failure = cmdCambiar_Click(operations);
-    if (operations.originalsWereNotKept())
-        streams.err << "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o sin "
-                       "permiso para guardar los originales).\n";
+    if (operations.keepTroubles() != 0)
+        streams.err << notKeptWarning(operations.keepTroubles()) << '\n';
     if (failure) {
         // What was done before it, then the failure, naming the script where it was one's.
         if (const std::optional<std::int32_t> changed = operations.changed())

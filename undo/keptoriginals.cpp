@@ -5,6 +5,7 @@
 #include "undorecord.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <utility>
 
@@ -29,6 +30,24 @@ bool KeptOriginals::allKept() const
     return m_allKept;
 }
 
+void KeptOriginals::lose(unsigned trouble) noexcept
+{
+    m_allKept = false;
+    m_troubles |= trouble;
+}
+
+void KeptOriginals::lose(const FileError &error) noexcept
+{
+    if (error.number() == FileError::fromErrno(ENOSPC).number())
+        lose(NoRoom);
+    else if (error.number() == FileError::heldByAnotherProgram().number())
+        lose(NoPermission);
+    else if (error.number() == FileError::fromErrno(EMFILE).number())
+        lose(TooManyFiles);
+    else
+        lose(NotSupported);
+}
+
 bool KeptOriginals::ready(const FileKey &folderKey)
 {
     if (!m_opened) {
@@ -36,7 +55,10 @@ bool KeptOriginals::ready(const FileKey &folderKey)
         bool opened = false;
         try {
             opened = open();
-        } catch (const FileError &) {
+            if (!opened)
+                lose(NoPermission); // an area that is not ours alone, or is in use
+        } catch (const FileError &error) {
+            lose(error);
         }
         // An area locked but unusable is let go at once: an undo may come meanwhile.
         if (!opened) {
@@ -47,6 +69,8 @@ bool KeptOriginals::ready(const FileKey &folderKey)
         }
     }
     // Only the folder's own scripts are kept: a link's target elsewhere has no place in it.
+    if (m_area && folderKey != m_folderKey)
+        lose(OtherFolder);
     return m_area && folderKey == m_folderKey;
 }
 
@@ -143,7 +167,8 @@ std::optional<std::size_t> KeptOriginals::enter(bool byLink, const FileKey &fold
                 writeDown(true);
             return m_entries;
         }
-    } catch (const FileError &) {
+    } catch (const FileError &error) {
+        lose(error);
     }
     m_allKept = false;
     return std::nullopt;
@@ -178,7 +203,9 @@ KeptOriginals::Linked KeptOriginals::keepAs(std::size_t index, bool byLink,
         writeEntries();
     try {
         // Not kept for want of room: its entry is passed over as well.
-        if (index <= m_named && roomFor(original.size)) {
+        if (index <= m_named && !roomFor(original.size))
+            lose(NoRoom);
+        else if (index <= m_named) {
             const std::string kept = KeptShelves::nameOf(index);
             const NativeFolder *shelf = placeFor(index);
             if (shelf && (make(*shelf, kept) || (clearName(*shelf, kept) && make(*shelf, kept)))) {
@@ -187,9 +214,12 @@ KeptOriginals::Linked KeptOriginals::keepAs(std::size_t index, bool byLink,
                 if (made && (byLink ? made->key == original.key : made->size == original.size))
                     return {index, made};
                 nf::removeName(*shelf, kept);
+            } else {
+                lose(shelf ? NotSupported : NoPermission);
             }
         }
-    } catch (const FileError &) {
+    } catch (const FileError &error) {
+        lose(error);
     }
     m_allKept = false;
     return {};
@@ -258,9 +288,9 @@ void KeptOriginals::writeDown(bool flush)
         m_unflushed = !flush;
         m_unwritten.clear();
         m_named = m_entries;
-    } catch (const FileError &) {
+    } catch (const FileError &error) {
         // Their originals are not kept; the entries stay, for the numbers to follow on.
-        m_allKept = false;
+        lose(error);
     }
 }
 
@@ -274,8 +304,8 @@ void KeptOriginals::entriesWritten(bool flushed)
             nf::waitWritten(m_manifest); // and hears of an error the flush met
         else
             nf::flushData(m_manifest);
-    } catch (const FileError &) {
-        m_allKept = false;
+    } catch (const FileError &error) {
+        lose(error);
     }
 }
 

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+class FileError;
+
 // What a confirmed run keeps so that it can be undone: the original of every script it changes,
 // in the folder's private area (undorecord.h), replacing what the last run kept. An original
 // that cannot be kept (no right, an area that is not ours alone, another volume, too little room
@@ -63,6 +65,7 @@ public:
     // Ends the record with each output's identity.
     void finish(bool complete) noexcept override;
     bool allKept() const override;
+    unsigned troubles() const override { return m_troubles; }
 
 private:
     // Makes the kept original by that name in that shelf; false when the name is taken.
@@ -80,6 +83,8 @@ private:
     void keep();
     void stopKeeping() noexcept;
     bool ready(const FileKey &folderKey);
+    void lose(unsigned trouble) noexcept;
+    void lose(const FileError &error) noexcept;
     bool roomFor(std::uint64_t size);
     bool open();
     // The record to go on with, where the last run stopped before its end; else the last
@@ -96,6 +101,7 @@ private:
     bool m_opened = false;
     bool m_finished = false;
     std::atomic<bool> m_allKept = true;
+    std::atomic<unsigned> m_troubles = 0;
     std::atomic<std::uint64_t> m_largest = 0;
     FileKey m_folderKey;
     std::optional<NativeFolder> m_area;

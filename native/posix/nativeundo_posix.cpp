@@ -21,14 +21,6 @@ using namespace posixfiles;
 
 namespace {
 
-// What keeps a kept original from being made: never a reason for a run to fail.
-bool cannotKeep(int error)
-{
-    return error == EXDEV || error == EPERM || error == EACCES || error == EMLINK ||
-           error == EEXIST || error == ENOSPC || error == EDQUOT || error == EROFS ||
-           error == EFBIG || error == EOPNOTSUPP;
-}
-
 // The bytes, by reflink where the file system shares blocks, else copied in the kernel, else
 // read and written.
 bool copyBytes(int from, int to, std::uint64_t size)
@@ -122,7 +114,7 @@ bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolde
 {
     if (::linkat(fd(from), name.c_str(), fd(to), toName.c_str(), 0) == 0)
         return true;
-    if (cannotKeep(errno))
+    if (errno == EEXIST)
         return false;
     fail(errno);
 }
@@ -132,7 +124,7 @@ bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &t
     NativeFile copy = adopt(::openat(fd(to), toName.c_str(),
                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!copy) {
-        if (cannotKeep(errno))
+        if (errno == EEXIST)
             return false;
         fail(errno);
     }
@@ -144,8 +136,6 @@ bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &t
     const int error = errno;
     copy.reset();
     ::unlinkat(fd(to), toName.c_str(), 0);
-    if (cannotKeep(error) || error == EIO)
-        return false;
     fail(error);
 }
 

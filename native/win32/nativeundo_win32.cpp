@@ -19,17 +19,6 @@ namespace {
 constexpr const char *kLockName = "BLOQUEO";
 constexpr DWORD kLockRetry = 100; // ms
 
-// What keeps a kept original from being made: never a reason for a run to fail.
-bool cannotKeep(DWORD error)
-{
-    return error == ERROR_NOT_SAME_DEVICE || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
-           error == ERROR_TOO_MANY_LINKS || error == ERROR_DISK_FULL ||
-           error == ERROR_HANDLE_DISK_FULL || error == ERROR_INVALID_FUNCTION ||
-           error == ERROR_NOT_SUPPORTED || error == ERROR_SHARING_VIOLATION ||
-           error == ERROR_WRITE_PROTECT;
-}
-
 // Owner, then SYSTEM, full control; nobody else; inherited by what is made inside.
 bool makePrivateFolder(const std::wstring &path)
 {
@@ -96,9 +85,10 @@ bool linkTo(const NativeFolder &from, const std::string &name, const NativeFolde
     if (CreateHardLinkW(entryPath(to.path, toName).c_str(), entryPath(from.path, name).c_str(),
                         nullptr))
         return true;
-    if (cannotKeep(GetLastError()))
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
         return false;
-    failLast();
+    fail(error);
 }
 
 bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &toName)
@@ -111,7 +101,7 @@ bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &t
         return false; // the name is taken
     }
     if (!copy)
-        return false;
+        throw FileError::heldByAnotherProgram(); // the area takes no new file from us
     try {
         std::array<unsigned char, 1 << 16> buffer{};
         for (std::uint64_t at = 0;;) {
@@ -133,7 +123,7 @@ bool copyTo(const NativeFile &file, const NativeFolder &to, const std::string &t
     } catch (const FileError &) {
         copy.reset();
         DeleteFileW(entryPath(to.path, toName).c_str());
-        return false;
+        throw;
     }
 }
 

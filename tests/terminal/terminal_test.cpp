@@ -659,7 +659,10 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     const TemporaryFolder elsewhere;
     writeFile((elsewhere.path() / "c.dat").string(), "{c}");
     fs::create_symlink(elsewhere.path() / "c.dat", m_folder.path() / "c.txt");
-    ASSERT_EQ(run(change).status, 0);
+    outcome = run(change);
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (un script lleva a "
+                           "otra carpeta).\n3 de 3 scripts cambiados\n");
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 3);
     EXPECT_EQ(outcome.err, "Se restauraron 2 de 3 scripts; este no se pudo guardar y sigue "
@@ -681,8 +684,8 @@ TEST_F(TerminalRun, UndoAsksTellsAndEndsWithItsStatus)
     fs::create_directory_symlink(m_state.path(), m_folder.path() / ".dovezurad.deshacer");
     outcome = run(change);
     EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (sin espacio o "
-                           "sin permiso para guardar los originales).\n1 de 2 scripts cambiados\n");
+    EXPECT_EQ(outcome.err, "Aviso: esta ejecución no se podrá deshacer del todo (sin permiso para "
+                           "guardar los originales).\n1 de 2 scripts cambiados\n");
     EXPECT_EQ(read("a.txt"), "<a>");
     outcome = run(undo);
     EXPECT_EQ(outcome.status, 70);

@@ -405,6 +405,8 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         run.finish();
 
         EXPECT_EQ(run.originalsKept(), c.kept == 2) << c.free;
+        EXPECT_EQ(run.keepTroubles(), c.kept == 2 ? 0u : unsigned{OriginalKeeper::NoRoom})
+            << c.free;
         EXPECT_EQ(folder.read("a.txt").substr(0, 3), "<a>") << c.free;
         EXPECT_EQ(folder.read("b.txt").substr(0, 3), "<b>") << c.free;
         EXPECT_EQ(toUndo(folder), c.kept) << c.free;
