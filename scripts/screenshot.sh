@@ -8,14 +8,10 @@ bash scripts/setup.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOVEZURAD_TESTS=ON >/dev/null
 cmake --build build/release --parallel "$(nproc)" --target dovezurad dovezurad_screenshot
 
-# A fixed path, so that the folder list looks the same every time.
-example=/tmp/dovezurad-ejemplo/guiones
-rm -rf /tmp/dovezurad-ejemplo
-mkdir -p "$example"
+# A fixed path, so that the folder list looks the same every time; the samples a first start
+# opens on.
+example=$(bash scripts/samples.sh /tmp/dovezurad-ejemplo/guiones)
 trap 'rm -rf /tmp/dovezurad-ejemplo' EXIT
-for name in "bienvenida" "capítulo 1" "capítulo 2" "capítulo 10" "despedida"; do
-    printf 'Hola, {nombre}. Hoy es {día}.\r\n' >"$example/$name.txt"
-done
 
 mkdir -p docs
 bash scripts/photograph.sh docs/dovezurad.png 361x233 "$example"
