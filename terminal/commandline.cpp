@@ -85,7 +85,10 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
             return refused(std::string("Opción desconocida: ") +
                            (unknown.first().size() == 1 ? "-" : "--") +
                            text(unknown.first()).toStdString() + '.' + kTryHelp);
-        return refused(std::string("Falta el valor de --cambiar o --por.") + kTryHelp);
+        // Only the last argument can lack its value.
+        const std::string last = arguments.empty() ? std::string() : arguments.back();
+        const char *option = last.ends_with("por") ? "--por" : "--cambiar";
+        return refused(std::string("Falta el valor de ") + option + '.' + kTryHelp);
     }
 
     CommandLine command;
@@ -150,6 +153,9 @@ std::string helpText()
            "\n"
            "Cambia los delimitadores de las etiquetas de los scripts \"*.txt\" de CARPETA\n"
            "(por omisión, la carpeta actual). Sin --cambiar abre la ventana en CARPETA.\n"
+           "Quita los espacios de ambos extremos de cada script.\n"
+           "No entra en las subcarpetas de CARPETA.\n"
+           "Guarda los originales en CARPETA/.dovezurad.deshacer, para --deshacer.\n"
            "Al terminar dice cuántos cambiaron («n de N scripts cambiados», en la salida\n"
            "de errores) y después «¡Etiquetas modificadas!».\n"
            "\n"
@@ -161,7 +167,8 @@ std::string helpText()
            "  --si, --sí     responde «sí» a la confirmación; sin una terminal es obligatoria\n"
            "  --simular      no modifica nada: lista cada script que cambiaría, con los\n"
            "                 espacios que se quitarían y los delimitadores que se cambiarían,\n"
-           "                 y termina con «n de N scripts cambiarían»\n"
+           "                 y los que no se pudieron leer, con su error; termina con\n"
+           "                 «n de N scripts cambiarían» y el número del primer error\n"
            "  -h, --help     muestra esta ayuda y termina\n"
            "  -v, --version  muestra la versión y termina\n"
            "\n"
@@ -174,8 +181,8 @@ std::string helpText()
            "se puede leer la carpeta, el número del error (53 archivo no encontrado,\n"
            "70 permiso denegado, 75 error de acceso, 76 no existe la carpeta, ...).\n"
            "Con --deshacer: 0 si se restauró todo o no había nada que deshacer, 1 si no\n"
-           "se confirmó, 3 si algunos scripts cambiaron después y se dejaron como están,\n"
-           "y el número del error si algo falla.\n"
+           "se confirmó, 3 si algunos scripts cambiaron después o no se pudieron guardar\n"
+           "y se dejaron como están, y el número del error si algo falla.\n"
            "\n"
            "Ejemplo: dovezurad --cambiar '{}' --por '<>' --si ~/scripts\n";
 }

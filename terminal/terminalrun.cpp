@@ -2,6 +2,7 @@
 
 #include "cmdcambiar.h"
 #include "lastrunundo.h"
+#include "nativepaths.h"
 #include "originalkeeper.h"
 #include "process.h"
 #include "recovery.h"
@@ -192,13 +193,18 @@ private:
         return answeredYes(answer);
     }
 
-    // The window's question, about the folder given rather than "the current one".
+    // The window's question, about the folder given rather than "the current one", by its full
+    // path: "." names no folder a user can check.
     std::string namingTheFolder() const
     {
         std::error_code error;
-        const std::filesystem::path folder = std::filesystem::absolute(m_command.folder, error);
-        return "Todos los scripts contenidos en la carpeta\n" +
-               shownPath(error ? m_command.folder : folder.string()) +
+        std::string folder =
+            std::filesystem::absolute(m_command.folder, error).lexically_normal().string();
+        if (error)
+            folder = m_command.folder;
+        else if (folder.size() > 1 && NativePaths::isSeparator(folder.back()))
+            folder.pop_back();
+        return "Todos los scripts contenidos en la carpeta\n" + shownPath(folder) +
                "\nserán modificados.\n\n¿Desea continuar?";
     }
 

@@ -92,6 +92,7 @@ bool KeptOriginals::open()
     m_lock = nf::lockArea(*m_area, false);
     if (!m_lock)
         return false;
+    ignoreInVersionControl();
     const std::optional<std::string> goingOn = takeOverLastRecord();
     // The new record is whole before it takes the place of the one before: a stop in between
     // leaves one or the other, and never a record that forgets what the one before kept.
@@ -105,6 +106,19 @@ bool KeptOriginals::open()
     nf::flushFolder(*m_area);
     m_shelves.emplace(*m_area, true, true);
     return true;
+}
+
+void KeptOriginals::ignoreInVersionControl() noexcept
+{
+    try {
+        const NativeFile ignore = nf::createExclusive(*m_area, ur::kIgnoreName, false);
+        const std::string everything = "*\n";
+        if (ignore)
+            nf::writeAt(ignore, 0, reinterpret_cast<const unsigned char *>(everything.data()),
+                        everything.size());
+    } catch (const FileError &) {
+        // There already, or not to be had: the originals are kept all the same.
+    }
 }
 
 std::optional<std::string> KeptOriginals::takeOverLastRecord()

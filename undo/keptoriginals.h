@@ -90,6 +90,7 @@ private:
     // The record to go on with, where the last run stopped before its end; else the last
     // record's names are taken over, to be removed.
     std::optional<std::string> takeOverLastRecord();
+    void ignoreInVersionControl() noexcept;
     const NativeFolder *placeFor(std::size_t index);
     void append(const std::string &text, bool flush);
     bool clearName(const NativeFolder &shelf, const std::string &kept);

@@ -342,6 +342,7 @@ void LastRunUndo::cleanUp(bool everything)
     m_shelves->removeEmpty(1, entries);
     nf::removeName(*m_area, ur::kNewManifestName);
     nf::removeName(*m_area, ur::kManifestName);
+    nf::removeName(*m_area, ur::kIgnoreName);
     nf::flushFolder(*m_area);
     m_shelves.reset();
     m_area.reset();

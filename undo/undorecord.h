@@ -60,6 +60,8 @@ inline constexpr const char *kAreaName = ".dovezurad.deshacer";
 inline constexpr const char *kManifestName = "MANIFIESTO";
 // A run's record until it is whole and takes the place of the record before.
 inline constexpr const char *kNewManifestName = "MANIFIESTO.nuevo";
+// Tells version control to list nothing of the area ("*").
+inline constexpr const char *kIgnoreName = ".gitignore";
 
 std::string header(const Cierres &cierres, const FileKey &folder, std::size_t previous);
 std::string entryLine(const UndoEntry &entry);

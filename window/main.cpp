@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "fileerror.h"
 #include "frmdovezurad.h"
 #include "nativepaths.h"
 #include "process.h"
@@ -95,8 +96,10 @@ int main(int argc, char *argv[])
     const std::optional<std::string> folder = startFolder(command.folder);
     if (!folder) {
         start.useTerminal();
-        std::cerr << "dovezurad: no existe la carpeta " << command.folder << '\n';
-        return 2;
+        // As the command line says it, with the same number.
+        const FileError missing = FileError::pathNotFound();
+        std::cerr << failureText(missing, command) << '\n';
+        return missing.number();
     }
     if (!ProgramStart::hasDisplay()) {
         start.useTerminal();

@@ -311,18 +311,24 @@ TEST(TerminalCommandLine, WindowWithoutADisplayIsRefusedInSpanishWithoutACrash)
 
 TEST(TerminalCommandLine, WrongUseEndsWithStatusTwo)
 {
-    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
-             {"--cambiar", "{}"},
-             {"--cambiar", "{", "--por", "<>"},
-             {"--si"},
-             {"--simular"},
-             {"--deshacer", "--simular"},
-             {"--cambiar", "{}", "--cambiar", "[]", "--por", "<>"},
-             {"--cambiar", "{}", "--por", "<>", "--por", "[]"},
-             {"--desconocida"}}) {
-        const Outcome outcome = run(arguments);
-        EXPECT_EQ(outcome.status, 2) << arguments.front();
-        EXPECT_TRUE(outcome.err.starts_with("dovezurad: ")) << outcome.err;
+    const struct
+    {
+        std::vector<std::string> arguments;
+        const char *says = "";
+    } cases[] = {{{"--cambiar", "{}"}},
+                 {{"--cambiar", "{", "--por", "<>"}},
+                 {{"--si"}},
+                 {{"--simular"}},
+                 {{"--deshacer", "--simular"}},
+                 {{"--cambiar", "{}", "--cambiar", "[]", "--por", "<>"}},
+                 {{"--cambiar", "{}", "--por", "<>", "--por", "[]"}},
+                 {{"--desconocida"}},
+                 {{"--cambiar", "{}", "--por"}, "Falta el valor de --por."},
+                 {{"--por", "<>", "--cambiar"}, "Falta el valor de --cambiar."}};
+    for (const auto &c : cases) {
+        const Outcome outcome = run(c.arguments);
+        EXPECT_EQ(outcome.status, 2) << c.arguments.front();
+        EXPECT_TRUE(outcome.err.starts_with(std::string("dovezurad: ") + c.says)) << outcome.err;
     }
 }
 
@@ -475,6 +481,11 @@ TEST_F(TerminalRun, AFolderThatIsNotThereIsNamedWithItsErrorNumber)
         EXPECT_EQ(outcome.err,
                   "76 No se encontró la ruta de acceso: no existe la carpeta " + given + "\n");
     }
+    // The window says so as the command line does, before it looks for a display.
+    const Outcome window = run({folder() + "/no-existe"});
+    EXPECT_EQ(window.status, 76);
+    EXPECT_EQ(window.err, "76 No se encontró la ruta de acceso: no existe la carpeta " + folder() +
+                              "/no-existe\n");
     EXPECT_EQ(read("a.txt"), "{a}");
 }
 
@@ -511,7 +522,8 @@ TEST_F(TerminalRun, OnATerminalItAsksTheWindowsQuestionAndShowsProgress)
 {
     write("a.txt", "{a}");
     write("b.txt", "{b}");
-    const std::vector<std::string> arguments{"--cambiar", "{}", "--por", "<>", folder()};
+    // A folder given as "." (here its path's last step) is named by its full path.
+    const std::vector<std::string> arguments{"--cambiar", "{}", "--por", "<>", folder() + "/."};
 
     const Outcome declined = runOnTerminal(arguments, "");
     EXPECT_EQ(declined.status, 1);

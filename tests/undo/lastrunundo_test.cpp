@@ -237,9 +237,11 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
             run.finish();
         }
 
-        EXPECT_EQ(namesIn(area),
-                  (std::vector<std::string>{"1-64", "65-128", undorecord::kManifestName}))
+        // Version control lists nothing of the area.
+        EXPECT_EQ(namesIn(area), (std::vector<std::string>{".gitignore", "1-64", "65-128",
+                                                           undorecord::kManifestName}))
             << firstFormat;
+        EXPECT_EQ(ScratchFolder::readFile(area / ".gitignore"), "*\n");
         EXPECT_EQ(namesIn(area / "65-128").size(), 6u) << firstFormat;
         EXPECT_EQ(toUndo(folder), 70u) << firstFormat;
         EXPECT_EQ(undo(folder), std::vector<std::string>{}) << firstFormat;

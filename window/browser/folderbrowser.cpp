@@ -117,6 +117,14 @@ void FolderBrowser::openFolder(const QByteArray &nativePath)
         moveDir1(m_dir1.root(), target);
     } catch (const FileError &error) {
         reportFailure(error);
+        // A folder that is gone leaves the list, which still offered it.
+        if (NativePaths::isGone(target)) {
+            try {
+                moveDir1(m_dir1.root(), nearestExistingFolder(m_dir1.root(), m_dir1.path()));
+            } catch (const FileError &) {
+                // The list stays as it was; the next move reads it again.
+            }
+        }
     }
 }
 

@@ -243,6 +243,8 @@ TEST_F(FolderBrowserTest, AFolderThatCannotBeOpenedIsReportedAndNothingMoves)
     EXPECT_EQ(messages(), std::vector<Message>{kPathNotFound});
     EXPECT_EQ(dir1().path(), m_b + "/work");
     EXPECT_EQ(drive1().currentFolder(m_b), m_b + "/work");
+    // A folder that is gone is no longer offered.
+    EXPECT_EQ(dir1().listing().subfolders, std::vector<std::string>{});
 }
 
 } // namespace
