@@ -9,6 +9,7 @@
 // In raw bytes, "@SCRDEV@", "@SCRINO@", "@RECDEV@" and "@RECINO@" stand for the script's and the
 // recovery file's device and inode.
 
+#include "fuzzfiles.h"
 #include "recovery.h"
 #include "recoverypolicy.h"
 
@@ -47,22 +48,11 @@ constexpr const char *kRecoveryName = ".dovezurad-fedcba9876543210.recuperar";
 
 void check(bool holds, const char *what)
 {
-    if (!holds) {
-        std::fprintf(stderr, "recovery_fuzz: %s\n", what);
-        std::abort();
-    }
+    fuzzfiles::check(holds, "recovery_fuzz", what);
 }
 
-std::string readFile(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path &file, const std::string &bytes)
-{
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+using fuzzfiles::readFile;
+using fuzzfiles::writeFile;
 
 FileKey identityOf(const fs::path &file)
 {

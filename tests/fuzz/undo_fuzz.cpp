@@ -7,6 +7,7 @@
 // The input is the record's text. "@DIR@" stands for the folder's identity ("device inode 0"),
 // "@A@" and "@K@" for the identities of the script a.txt and of the kept file 1-64/1.
 
+#include "fuzzfiles.h"
 #include "lastrunundo.h"
 #include "modificarscript.h"
 #include "runfolder.h"
@@ -29,22 +30,11 @@ namespace {
 
 void check(bool holds, const char *what)
 {
-    if (!holds) {
-        std::fprintf(stderr, "undo_fuzz: %s\n", what);
-        std::abort();
-    }
+    fuzzfiles::check(holds, "undo_fuzz", what);
 }
 
-std::string readFile(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path &file, const std::string &bytes)
-{
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+using fuzzfiles::readFile;
+using fuzzfiles::writeFile;
 
 std::string keyText(const fs::path &file)
 {
