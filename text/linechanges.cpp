@@ -140,18 +140,15 @@ void LineChanges::take(const char *in, const char *out, std::size_t size)
 {
     const bool changed = out == nullptr || std::memcmp(in, out, size) != 0;
     const bool newline = size == unitSize() && isUnit(in, '\n');
-    if (!m_changed && changed)
+    if (!m_changed && changed) {
         m_changed = true;
+        keepBeforeChange(kBeforeChangeBytes);
+    }
     if (!m_changed) {
         append(m_line.before, in, size, false);
         append(m_line.after, in, size, false);
-        // Nothing changed yet: both sides are the same bytes, and only their end is kept.
-        if (m_line.before.bytes.size() >= 2 * kBeforeChangeBytes) {
-            const std::size_t drop = m_line.before.bytes.size() - kBeforeChangeBytes;
-            dropFront(m_line.before, drop);
-            dropFront(m_line.after, drop);
-            m_line.cutAtStart = true;
-        }
+        if (m_line.before.bytes.size() >= 2 * kBeforeChangeBytes)
+            keepBeforeChange(kBeforeChangeBytes);
     } else if (m_unitsAfterChange < kFromChangeUnits) {
         append(m_line.before, in, size, changed);
         if (out != nullptr)
@@ -162,6 +159,17 @@ void LineChanges::take(const char *in, const char *out, std::size_t size)
     }
     if (newline)
         endLine();
+}
+
+void LineChanges::keepBeforeChange(std::size_t size)
+{
+    // Nothing changed yet: both sides are the same bytes, and only their end is kept.
+    if (m_line.before.bytes.size() <= size)
+        return;
+    const std::size_t drop = m_line.before.bytes.size() - size;
+    dropFront(m_line.before, drop);
+    dropFront(m_line.after, drop);
+    m_line.cutAtStart = true;
 }
 
 void LineChanges::endLine()

@@ -58,6 +58,7 @@ private:
     void pair();
     // One character of the input and what became of it (`out` null: trimmed).
     void take(const char *in, const char *out, std::size_t size);
+    void keepBeforeChange(std::size_t size);
     void endLine();
 
     std::size_t m_maxLines;
