@@ -315,6 +315,7 @@ void frmDovezurad::setUpMenu()
         connect(action, &QAction::triggered, this, handler);
     }
     m_mnuContexto.setObjectName(QStringLiteral("mnuContexto"));
+    m_mnuContexto.setFont(font()); // a popup is a window of its own, which fonts do not reach
     m_mnuContexto.setAccessibleName(QStringLiteral("Más acciones"));
     m_mnuVerCambios.setToolTip(QStringLiteral("Muestra qué cambiaría en cada script, sin tocarlo"));
     m_mnuDeshacer.setToolTip(

@@ -29,7 +29,7 @@ constexpr Place kLines{"txtLineas", 8, 248, 584, 164};
 constexpr Place kClose{"cmdCerrar", 504, 418, 88, 24};
 constexpr int kWidth = 600;
 constexpr int kHeight = 450;
-constexpr std::array kColumnWidths{280, 110, 80, 80};
+constexpr std::array kColumnWidths{270, 120, 80, 80};
 
 // The user is answered at least this often; rows and the title follow at the run's pace.
 constexpr qint64 kAnswerEveryMs = 10;
