@@ -129,6 +129,7 @@ void PreviewDialog::walk(std::unique_ptr<RewritePreview> preview,
         });
     m_walking = false;
     showRows(true);
+    letFolderGo();
     if (totals.stopped)
         return;
     setWindowTitle(kTitle);
@@ -162,6 +163,15 @@ void PreviewDialog::done(int result)
 {
     m_closed = true; // a walk or a reading under way stops at its next look
     QDialog::done(result);
+    letFolderGo();
+}
+
+void PreviewDialog::letFolderGo()
+{
+    // Held until the dialog closes, for the lines of a script chosen; on Windows a held folder
+    // cannot be renamed or removed by anyone.
+    if (m_closed && !isBusy())
+        m_preview.reset();
 }
 
 void PreviewDialog::showLines()
@@ -181,6 +191,7 @@ void PreviewDialog::showLines()
             readLines(m_model.row(row)); // a copy: rows may come while it is read
     } while (m_selectionChanged && !m_closed);
     m_readingLines = false;
+    letFolderGo();
 }
 
 void PreviewDialog::readLines(ScriptChangesModel::Row row)
@@ -189,6 +200,8 @@ void PreviewDialog::readLines(ScriptChangesModel::Row row)
         m_lines.setPlainText(row.failure);
         return;
     }
+    if (!m_preview)
+        return; // closed
     m_lines.setPlainText(QStringLiteral("Leyendo %1…").arg(row.name));
     LineChanges lines(kShownLines);
     try {

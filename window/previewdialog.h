@@ -50,6 +50,7 @@ private:
     void showLines();
     void readLines(ScriptChangesModel::Row row);
     void showLinesOf(const LineChanges &lines);
+    void letFolderGo();
 
     PendingEvents m_pendingEvents;
     std::unique_ptr<RewritePreview> m_preview;
