@@ -464,7 +464,8 @@ void frmDovezurad::undoLastRun()
     // File1 shows the folder as the undo left it.
     FileList &file1 = *m_browser.file1();
     try {
-        file1.setFolder(file1.folder());
+        if (!file1.folder().empty())
+            file1.setFolder(file1.folder());
     } catch (const FileError &) {
         // The folder went away meanwhile; its watcher empties the list.
     }
