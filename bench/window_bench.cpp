@@ -8,7 +8,8 @@
 //
 // Usage: window_bench [--vista-previa] [scripts...]   (default 2000 20000 40000)
 // Folders of 4 KiB scripts are made once under DOVEZURAD_BENCH_DIR (or the system's temporary
-// folder) and kept for the next sitting; DOVEZURAD_BENCH_ROUNDS sets the passes (default 2).
+// folder) and kept for the next sitting; DOVEZURAD_BENCH_ROUNDS sets the passes (default 2), and
+// DOVEZURAD_BENCH_SCRIPT_KIB the size of the preview's scripts (2097152 for one of 2 GiB).
 
 #include "frmdovezurad.h"
 #include "messageboxes.h"
@@ -60,22 +61,26 @@ public:
     Clock::time_point m_shownAt;
 };
 
-fs::path scriptFolder(int count, const std::string &kind = "window-")
+fs::path scriptFolder(int count, const std::string &kind = "window-", std::size_t bytes = 4096)
 {
     const char *base = std::getenv("DOVEZURAD_BENCH_DIR");
-    const fs::path folder = fs::path(base ? base : fs::temp_directory_path().string()) /
-                            (kind + std::to_string(count));
+    const fs::path folder =
+        fs::path(base ? base : fs::temp_directory_path().string()) / (kind + std::to_string(count));
     fs::create_directories(folder);
     std::string text;
     const std::string line = "Hola {nombre}, su pedido {pedido} llega el {fecha}.\r\n";
-    while (text.size() < 4096)
+    while (text.size() < std::min<std::size_t>(bytes, std::size_t{1} << 20))
         text += line;
-    text.resize(4095);
+    text.resize(std::min<std::size_t>(bytes, std::size_t{1} << 20) - 1);
     text += '.';
     for (int i = 0; i < count; ++i) {
         const fs::path file = folder / ("script" + std::to_string(i) + ".txt");
-        if (!fs::exists(file))
-            std::ofstream(file, std::ios::binary) << text;
+        if (fs::exists(file))
+            continue;
+        // A large script is the same MiB over and over.
+        std::ofstream out(file, std::ios::binary);
+        for (std::size_t written = 0; written < bytes; written += text.size())
+            out << text;
     }
     return folder;
 }
@@ -160,9 +165,12 @@ int benchPreview(const std::vector<int> &counts)
                 "longest gap ms");
     const char *roundsText = std::getenv("DOVEZURAD_BENCH_ROUNDS");
     const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 2;
+    const char *kibText = std::getenv("DOVEZURAD_BENCH_SCRIPT_KIB");
+    const int scriptKib = kibText ? std::max(1, std::atoi(kibText)) : 4;
     for (const int count : counts) {
         // Never rewritten: every script would change.
-        const fs::path folder = scriptFolder(count, "preview-");
+        const fs::path folder = scriptFolder(count, "preview-" + std::to_string(scriptKib) + "k-",
+                                             static_cast<std::size_t>(scriptKib) << 10);
         const std::string command = std::string("'") + DOVEZURAD_PROGRAM +
                                     "' --simular --cambiar '{}' --por '<>' '" + folder.string() +
                                     "' >/dev/null";
