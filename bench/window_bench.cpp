@@ -2,9 +2,14 @@
 // message, against the core alone on the same folder: the rewrite of every script and the
 // folder's flush, with no window around it.
 //
-// Usage: window_bench [scripts...]   (default 2000 20000 40000)
+// With --vista-previa, the preview ("Ver qué cambiaría…") through the window, from the shortcut's
+// action to the dialog's total, against `dovezurad --simular` on the same folder, and the longest
+// the window went without answering the user meanwhile.
+//
+// Usage: window_bench [--vista-previa] [scripts...]   (default 2000 20000 40000)
 // Folders of 4 KiB scripts are made once under DOVEZURAD_BENCH_DIR (or the system's temporary
-// folder) and kept for the next sitting; DOVEZURAD_BENCH_ROUNDS sets the passes (default 2).
+// folder) and kept for the next sitting; DOVEZURAD_BENCH_ROUNDS sets the passes (default 2), and
+// DOVEZURAD_BENCH_SCRIPT_KIB the size of the preview's scripts (2097152 for one of 2 GiB).
 
 #include "frmdovezurad.h"
 #include "messageboxes.h"
@@ -12,7 +17,10 @@
 #include "runfolder.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -53,22 +61,26 @@ public:
     Clock::time_point m_shownAt;
 };
 
-fs::path scriptFolder(int count)
+fs::path scriptFolder(int count, const std::string &kind = "window-", std::size_t bytes = 4096)
 {
     const char *base = std::getenv("DOVEZURAD_BENCH_DIR");
-    const fs::path folder = fs::path(base ? base : fs::temp_directory_path().string()) /
-                            ("window-" + std::to_string(count));
+    const fs::path folder =
+        fs::path(base ? base : fs::temp_directory_path().string()) / (kind + std::to_string(count));
     fs::create_directories(folder);
     std::string text;
     const std::string line = "Hola {nombre}, su pedido {pedido} llega el {fecha}.\r\n";
-    while (text.size() < 4096)
+    while (text.size() < std::min<std::size_t>(bytes, std::size_t{1} << 20))
         text += line;
-    text.resize(4095);
+    text.resize(std::min<std::size_t>(bytes, std::size_t{1} << 20) - 1);
     text += '.';
     for (int i = 0; i < count; ++i) {
         const fs::path file = folder / ("script" + std::to_string(i) + ".txt");
-        if (!fs::exists(file))
-            std::ofstream(file, std::ios::binary) << text;
+        if (fs::exists(file))
+            continue;
+        // A large script is the same MiB over and over.
+        std::ofstream out(file, std::ios::binary);
+        for (std::size_t written = 0; written < bytes; written += text.size())
+            out << text;
     }
     return folder;
 }
@@ -128,6 +140,79 @@ std::optional<double> windowSeconds(frmDovezurad &window, AnsweringBoxes &boxes,
     return std::chrono::duration<double>(boxes.m_shownAt - start).count();
 }
 
+// Notes the longest time between two rounds of answering the user.
+class TimedWindow final : public frmDovezurad
+{
+public:
+    using frmDovezurad::frmDovezurad;
+
+    void handlePendingEvents() override
+    {
+        const auto now = Clock::now();
+        if (m_last)
+            m_longest = std::max(m_longest, now - *m_last);
+        m_last = now;
+        frmDovezurad::handlePendingEvents();
+    }
+
+    std::optional<Clock::time_point> m_last;
+    Clock::duration m_longest{};
+};
+
+int benchPreview(const std::vector<int> &counts)
+{
+    std::printf("%8s %11s %9s %6s %14s\n", "scripts", "simular s", "window s", "ratio",
+                "longest gap ms");
+    const char *roundsText = std::getenv("DOVEZURAD_BENCH_ROUNDS");
+    const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 2;
+    const char *kibText = std::getenv("DOVEZURAD_BENCH_SCRIPT_KIB");
+    const int scriptKib = kibText ? std::max(1, std::atoi(kibText)) : 4;
+    for (const int count : counts) {
+        // Never rewritten: every script would change.
+        const fs::path folder = scriptFolder(count, "preview-" + std::to_string(scriptKib) + "k-",
+                                             static_cast<std::size_t>(scriptKib) << 10);
+        const std::string command = std::string("'") + DOVEZURAD_PROGRAM +
+                                    "' --simular --cambiar '{}' --por '<>' '" + folder.string() +
+                                    "' >/dev/null";
+        AnsweringBoxes boxes;
+        TimedWindow window(boxes, std::make_unique<StorageDriveSource>(), folder.string());
+        window.show();
+        QApplication::processEvents();
+        auto *action = window.findChild<QAction *>(QStringLiteral("mnuVerCambios"));
+        // Both read the folder once before they are timed, so both find it in memory.
+        if (std::system(command.c_str()) != 0)
+            return 1;
+        double simular = 0;
+        double through = 0;
+        for (int round = 0; round <= rounds; ++round) {
+            auto start = Clock::now();
+            if (std::system(command.c_str()) != 0)
+                return 1;
+            const double terminal = std::chrono::duration<double>(Clock::now() - start).count();
+            window.m_last.reset();
+            start = Clock::now();
+            action->trigger();
+            const double shown = std::chrono::duration<double>(Clock::now() - start).count();
+            auto *dialog = window.findChild<QDialog *>();
+            const QString total = dialog->findChild<QLabel *>(QStringLiteral("lblTotal"))->text();
+            if (!total.startsWith(QString::number(count) + QStringLiteral(" de "))) {
+                std::fprintf(stderr, "the preview ended with: %s\n", qPrintable(total));
+                return 1;
+            }
+            dialog->close();
+            if (round == 0)
+                continue; // the window's first preview warms what it uses
+            simular += terminal;
+            through += shown;
+        }
+        std::printf("%8d %11.2f %9.2f %6.2f %14.1f\n", count, simular / rounds, through / rounds,
+                    through / simular,
+                    std::chrono::duration<double, std::milli>(window.m_longest).count());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -137,10 +222,13 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
 
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
+    const bool preview = argc > 1 && std::string(argv[1]) == "--vista-previa";
+    for (int i = preview ? 2 : 1; i < argc; ++i)
         counts.push_back(std::atoi(argv[i]));
     if (counts.empty())
         counts = {2000, 20000, 40000};
+    if (preview)
+        return benchPreview(counts);
 
     std::printf("%8s %9s %9s %11s %11s %6s %10s %10s\n", "scripts", "core s", "window s",
                 "core scr/s", "window scr/s", "ratio", "core cpu", "window cpu");

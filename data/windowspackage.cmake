@@ -84,7 +84,6 @@ set(CPACK_NSIS_MUI_ICON ${icon})
 set(CPACK_NSIS_MUI_UNIICON ${icon})
 set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\\\dovezurad.exe)
 set(CPACK_NSIS_UNINSTALL_NAME Desinstalar)
-set(CPACK_NSIS_URL_INFO_ABOUT ${DOVEZURAD_HOMEPAGE})
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 # A 64-bit installer for a 64-bit program: it also runs where only 64-bit programs do (a Wine
 # without its 32-bit half).

@@ -106,18 +106,25 @@ bool rewriteAll(WindowOperations &window)
 
 } // namespace
 
-std::optional<FileError> cmdCambiar_Click(WindowOperations &window)
+bool readyToRun(WindowOperations &window)
 {
     if (window.fileCount() <= 0)
-        return std::nullopt;
+        return false;
 
     for (Control field : kDelimiterFields) {
         if (window.fieldText(field).empty()) {
             window.messageBox("Debe configurar todo", MessageStyle::Ok, "");
             window.setFocus(field);
-            return std::nullopt;
+            return false;
         }
     }
+    return true;
+}
+
+std::optional<FileError> cmdCambiar_Click(WindowOperations &window)
+{
+    if (!readyToRun(window))
+        return std::nullopt;
 
     if (window.messageBox(kConfirmation, MessageStyle::YesNoCancelWarning, "Advertencia") !=
         MessageAnswer::Yes)

@@ -9,3 +9,7 @@
 // under way is the caller's to ignore. Returns the failure it reported, for a caller that passes
 // its number on as an exit status; the window has shown it already.
 std::optional<FileError> cmdCambiar_Click(WindowOperations &window);
+
+// The button's checks, in its order, before anything is asked: false when the file list is empty
+// (nothing said) or a delimiter field is ("Debe configurar todo", and the field gets the focus).
+bool readyToRun(WindowOperations &window);

@@ -19,13 +19,16 @@ constexpr std::size_t kBatchSize = 1024;
 } // namespace
 
 void readThrough(ScriptReplacement &script, ScriptTransform &transform,
-                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress)
+                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress,
+                 const ChunkRead &read)
 {
     if (!buffer)
         buffer = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
     const std::uint64_t total = script.size();
     for (std::uint64_t done = 0; done < total;) {
         const std::size_t got = script.read(buffer.get(), kChunkSize);
+        if (read)
+            read(buffer.get(), got);
         transform.feed(buffer.get(), got);
         done += got;
         if (progress && !progress(done, total))

@@ -7,6 +7,7 @@
 #include "scripttransform.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,10 +54,15 @@ private:
     std::unique_ptr<unsigned char[]> m_buffer;
 };
 
+// Each chunk of a script as read, before the transform may change it in place.
+using ChunkRead = std::function<void(const unsigned char *data, std::size_t size)>;
+
 // Reads the whole script through the transform, a chunk at a time, in `buffer` (made on first
-// use). Throws FileError, or RewriteAbandoned when progress asks to stop.
+// use), showing each chunk to `read` first. Throws FileError, or RewriteAbandoned when progress
+// asks to stop.
 void readThrough(ScriptReplacement &script, ScriptTransform &transform,
-                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress);
+                 std::unique_ptr<unsigned char[]> &buffer, const ScriptProgress &progress,
+                 const ChunkRead &read = {});
 
 // Rewrites one script as a run of its own (see RewriteRun::rewrite), in the folder at that
 // path (see openRunFolder). progress, when given, is told how far the script has come at least

@@ -25,6 +25,20 @@ ScriptChanges RewritePreview::preview(const std::string &fileName, const Cierres
     return transform.changes();
 }
 
+void RewritePreview::readAgain(const std::string &fileName, const Cierres &cierres,
+                               const ChunkRead &read, const ScriptTransform::Sink &made,
+                               const ScriptProgress &progress) const
+{
+    ScriptTransform transform(cierres, made);
+    // A run of its own, which has seen no script under another name.
+    ReplacementRun once(ReplacementRun::ReadOnly{});
+    const std::unique_ptr<ScriptReplacement> script = once.open(m_folder, fileName);
+    if (!script)
+        return;
+    std::unique_ptr<unsigned char[]> buffer;
+    readThrough(*script, transform, buffer, progress, read);
+}
+
 RewritePreview::Totals RewritePreview::previewAll(const std::vector<std::string> &names,
                                                   const Cierres &cierres,
                                                   const std::function<void(const Script &)> &seen,

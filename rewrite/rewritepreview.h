@@ -1,9 +1,11 @@
 #pragma once
 
 #include "cierres.h"
+#include "modificarscript.h"
 #include "nativefiles.h"
 #include "scriptchanges.h"
 #include "scriptprogress.h"
+#include "scripttransform.h"
 
 #include "fileerror.h"
 
@@ -33,6 +35,12 @@ public:
     // asks to stop.
     ScriptChanges preview(const std::string &fileName, const Cierres &cierres,
                           const ScriptProgress &progress = {});
+
+    // Reads one script again, as preview() read it and with a transform of `cierres`, showing
+    // each chunk to `read` before the transform sees it and what the transform makes of it to
+    // `made`. Any script, also one read before; nothing is kept. Throws as preview() does.
+    void readAgain(const std::string &fileName, const Cierres &cierres, const ChunkRead &read,
+                   const ScriptTransform::Sink &made, const ScriptProgress &progress = {}) const;
 
     // What the walk of a whole list found in one script that would change or could not be read.
     struct Script

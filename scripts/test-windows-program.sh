@@ -3,7 +3,8 @@
 #  - the command line rewrites a folder, or tells what it would change, with the same bytes,
 #    messages and status codes as on Linux;
 #  - the window opens on a virtual X server and offers Wine's drives in Drive1 (screenshot);
-#  - a run through the window, driven with xdotool, changes a folder's scripts.
+#  - a run through the window, driven with xdotool, changes a folder's scripts;
+#  - as root, a run and its undo from the command line once more as an ordinary user.
 # Needs the Qt for Windows that scripts/windows-qt.sh builds once per machine; without it, it says
 # so in one line and ends with status 0.
 # Usage: scripts/test-windows-program.sh [SCREENSHOT.png]   (build/windows/dovezurad-windows.png)
@@ -42,10 +43,12 @@ linux=$PWD/build/release/window/dovezurad
 
 scratch=$(mktemp -d)
 xvfb=
+ordinary_home=
 cleanup() {
     [[ -z $xvfb ]] || kill "$xvfb" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
-    rm -rf "$scratch"
+    [[ -z $ordinary_home ]] || as_ordinary_user wineserver -k 2>/dev/null || true
+    rm -rf "$scratch" "$ordinary_home"
 }
 trap cleanup EXIT
 
@@ -157,6 +160,49 @@ hidden_by_attribute() {
         $(cat "$folder/sistema.txt") == "{s}" ]]
 }
 check "hidden and system scripts are left alone" hidden_by_attribute
+
+# --- An ordinary user ---------------------------------------------------------------------------
+# Root's access passes any mode, so the undo area's own permissions are tried as an unprivileged
+# user, with a Wine prefix of that user's.
+ordinary_uid=65534
+as_ordinary_user() {
+    setpriv --reuid="$ordinary_uid" --regid="$ordinary_uid" --clear-groups \
+        env -u QT_QPA_PLATFORM HOME="$ordinary_home" WINEPREFIX="$ordinary_home/wine" "$@"
+}
+# Name, bytes, file id and modification time of every script.
+identities() {
+    (cd "$1" && for file in *.txt; do
+        printf '%s %s\n' "$(stat -c '%n %i %.9Y' "$file")" "$(sha256sum <"$file")"
+    done)
+}
+run_and_undo_as_ordinary_user() {
+    ordinary_home=$(mktemp -d /tmp/dovezurad-usuario.XXXXXX)
+    local folder=$ordinary_home/guiones before path
+    mkdir -p "$folder"
+    printf '  {uno}\r\n{dos}  ' >"$folder/uno.txt"
+    printf '{tres}' >"$folder/dos.txt"
+    printf 'sin etiquetas' >"$folder/tres.txt"
+    cp "$exe" "$ordinary_home/dovezurad.exe"
+    chmod 755 "$ordinary_home"
+    chown -R "$ordinary_uid:$ordinary_uid" "$ordinary_home"
+    before=$(identities "$folder")
+    path="Z:${folder//\//\\}"
+    as_ordinary_user wine wineboot -i >/dev/null 2>&1 </dev/null
+    as_ordinary_user wine "$ordinary_home/dovezurad.exe" --cambiar '{}' --por '<>' --si "$path" \
+        </dev/null >"$ordinary_home/run.out" 2>&1 || return 1
+    if grep -q Aviso "$ordinary_home/run.out"; then
+        echo "the run as an ordinary user kept no original" >&2
+        return 1
+    fi
+    [[ $(stat -c %a "$folder/.dovezurad.deshacer") == 700 && $(cat "$folder/dos.txt") == "<tres>" ]] ||
+        return 1
+    as_ordinary_user wine "$ordinary_home/dovezurad.exe" --deshacer --si "$path" \
+        </dev/null >"$ordinary_home/undo.out" 2>&1 || return 1
+    [[ $(identities "$folder") == "$before" ]]
+}
+if ((EUID == 0)); then
+    check "a run and its undo as an ordinary user" run_and_undo_as_ordinary_user
+fi
 
 # --- The installer ----------------------------------------------------------------------------
 installs_and_uninstalls() {

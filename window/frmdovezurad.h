@@ -2,13 +2,16 @@
 
 #include "drivesource.h"
 #include "folderbrowser.h"
+#include "previewdialog.h"
 #include "windowrunoperations.h"
+#include "wrappingbutton.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -20,6 +23,8 @@ class FileList;
 class FolderList;
 class MessageBoxes;
 class QCloseEvent;
+class QContextMenuEvent;
+class QKeyEvent;
 
 // The program's only window: where the scripts are, the four delimiters, and the button that
 // rewrites the scripts. The rewrite run drives it through operations().
@@ -49,6 +54,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
@@ -60,6 +68,12 @@ private:
 
     void placeControls();
     void cmdCambiar_Click();
+    // The context menu's entries: a dry run shown in a dialog, and undo of the folder's last run.
+    void mnuVerCambios_Click();
+    void mnuDeshacer_Click();
+    void undoLastRun();
+    void setUpMenu();
+    void showMenu(const QPoint &globalPos);
     void setUpDelimiterFields();
     void filterDelimiterKey(int &keyAscii, const QString &allowed, const QString &message);
     // Accessible names and descriptions, and the labels tied to their fields.
@@ -67,7 +81,8 @@ private:
 
     MessageBoxes &m_messageBoxes;
     bool m_closing = false;
-    // A click handled between two scripts starts no second run inside the first.
+    // A click or a shortcut handled between two scripts starts nothing inside the run, the
+    // preview's walk or the undo under way.
     bool m_runUnderWay = false;
 
     // Children are declared after their parents, so each goes before the one that holds it.
@@ -83,11 +98,15 @@ private:
     QLineEdit m_txtNewCierreIz{&m_fraGenerar};
     QLabel m_label3{&m_fraGenerar};
     QLineEdit m_txtNewCierreDer{&m_fraGenerar};
-    QPushButton m_cmdCambiar{&m_fraGenerar};
+    WrappingButton m_cmdCambiar{&m_fraGenerar};
     QPlainTextEdit m_txtScript{this};
     WindowRunOperations m_operations{*this,
                                      {*m_browser.drive1(), *m_browser.dir1(), *m_browser.file1(),
                                       m_txtCierreIz, m_txtCierreDer, m_txtNewCierreIz,
                                       m_txtNewCierreDer},
                                      m_messageBoxes};
+    QAction m_mnuVerCambios{this};
+    QAction m_mnuDeshacer{this};
+    QMenu m_mnuContexto{this};
+    std::unique_ptr<PreviewDialog> m_preview;
 };

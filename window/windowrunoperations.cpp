@@ -17,15 +17,6 @@ namespace {
 // Often enough to look alive, seldom enough that painting costs next to nothing.
 constexpr qint64 kShowEveryMs = 40;
 
-// Dots between thousands, as Spanish users write numbers, whatever the system's locale.
-QString grouped(std::int64_t number)
-{
-    QString digits = QString::number(number);
-    for (qsizetype at = digits.size() - 3; at > 0 && digits[at - 1].isDigit(); at -= 3)
-        digits.insert(at, QLatin1Char('.'));
-    return digits;
-}
-
 } // namespace
 
 WindowRunOperations::WindowRunOperations(frmDovezurad &window, const Controls &controls,
@@ -185,6 +176,14 @@ QString WindowRunOperations::progressTitle(std::int32_t script, std::int32_t cou
     if (total > 0 && done < total)
         title += QStringLiteral(" (%1 %)").arg(done * 100 / total);
     return title;
+}
+
+QString WindowRunOperations::grouped(std::int64_t number)
+{
+    QString digits = QString::number(number);
+    for (qsizetype at = digits.size() - 3; at > 0 && digits[at - 1].isDigit(); at -= 3)
+        digits.insert(at, QLatin1Char('.'));
+    return digits;
 }
 
 bool WindowRunOperations::isClosing()

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <utility>
+
 class DriveList;
 class FileList;
 class FolderList;
@@ -50,6 +52,12 @@ public:
     // "Dovezurad — 1.234 de 20.000", with the script's percentage while it is part done.
     static QString progressTitle(std::int32_t script, std::int32_t count, std::uint64_t done,
                                  std::uint64_t total);
+    // Dots between thousands, as Spanish users write numbers, whatever the system's locale.
+    static QString grouped(std::int64_t number);
+
+    void originalsNotKept(unsigned) override { m_originalsNotKept = true; }
+    // Whether the last run could not keep some original, told once.
+    bool takeOriginalsNotKept() { return std::exchange(m_originalsNotKept, false); }
 
 private:
     void showRunState();
@@ -69,4 +77,5 @@ private:
     std::uint64_t m_done = 0;
     std::uint64_t m_total = 0;
     QElapsedTimer m_sinceShown;
+    bool m_originalsNotKept = false;
 };

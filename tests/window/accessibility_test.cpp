@@ -3,6 +3,7 @@
 #include "frmdovezurad.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -91,6 +92,44 @@ TEST_F(AccessibilityTest, EveryControlAScreenReaderReachesHasASpanishName)
         ASSERT_NE(control, nullptr);
         EXPECT_FALSE(control->text(QAccessible::Name).isEmpty());
     }
+}
+
+TEST_F(AccessibilityTest, TheMenuThePreviewAndItsListAreNamedAndTheListsRowsRead)
+{
+    m_place.file("a.txt", "  {a}");
+    m_window = std::make_unique<frmDovezurad>(m_boxes, FolderDriveSource::of({m_place.at()}),
+                                              m_place.at());
+    QAccessibleInterface *menu = accessible(*m_window, "mnuContexto");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->text(QAccessible::Name), QStringLiteral("Más acciones"));
+    ASSERT_EQ(menu->childCount(), 2);
+    EXPECT_EQ(menu->child(0)->text(QAccessible::Name), QStringLiteral("Ver qué cambiaría…"));
+    EXPECT_EQ(menu->child(1)->text(QAccessible::Name),
+              QStringLiteral("Deshacer la última modificación…"));
+
+    m_window->findChild<QAction *>("mnuVerCambios")->trigger();
+    const struct
+    {
+        const char *name;
+        QString accessibleName;
+    } named[] = {
+        {"frmVistaPrevia", QStringLiteral("Vista previa")},
+        {"lstScripts", QStringLiteral("Scripts que cambiarían")},
+        {"txtLineas", QStringLiteral("Líneas que cambiarían")},
+    };
+    for (const auto &[name, expected] : named) {
+        SCOPED_TRACE(name);
+        QAccessibleInterface *control = accessible(*m_window, name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->text(QAccessible::Name), expected);
+    }
+    QAccessibleTableInterface *list = accessible(*m_window, "lstScripts")->tableInterface();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->rowCount(), 1);
+    QStringList row;
+    for (int column = 0; column < list->columnCount(); ++column)
+        row << list->cellAt(0, column)->text(QAccessible::Name);
+    EXPECT_EQ(row, QStringList({"a.txt", "2", "1", "1"}));
 }
 
 } // namespace

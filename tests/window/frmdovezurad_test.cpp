@@ -5,6 +5,7 @@
 #include "folderlist.h"
 #include "frmdovezurad.h"
 #include "spanishqttranslator.h"
+#include "wrappingbutton.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -142,6 +144,37 @@ TEST_F(WindowTest, EveryCaptionIsWholeInItsBox)
         SCOPED_TRACE(name);
         const auto *field = m_window->findChild<QLineEdit *>(name);
         EXPECT_LE(QFontMetrics(field->font()).height(), field->height());
+    }
+}
+
+TEST_F(WindowTest, TheButtonsCaptionWrapsWhereTheFontMakesItWiderThanTheButton)
+{
+    auto *button = m_window->findChild<WrappingButton *>("cmdCambiar");
+    const QRect place = button->geometry();
+    const struct
+    {
+        int pixelSize;
+        qsizetype lines;
+    } cases[] = {{11, 1}, {16, 2}};
+    for (const auto &example : cases) {
+        SCOPED_TRACE(example.pixelSize);
+        QFont font = button->font();
+        font.setPixelSize(example.pixelSize);
+        button->setFont(font);
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const QRect room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+
+        const QStringList lines = button->captionLines();
+
+        EXPECT_EQ(lines.size(), example.lines);
+        EXPECT_EQ(lines.join(QLatin1Char(' ')), QStringLiteral("Cambiar Etiquetas"));
+        for (const QString &line : lines)
+            EXPECT_LE(QFontMetrics(font).horizontalAdvance(line), room.width())
+                << line.toStdString();
+        EXPECT_LE(QFontMetrics(font).height() * lines.size(), room.height());
+        EXPECT_EQ(button->geometry(), place);
     }
 }
 

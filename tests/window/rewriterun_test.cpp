@@ -6,11 +6,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,8 +26,10 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -413,6 +417,109 @@ TEST_F(RewriteRunTest, TheFileListStaysAsTheRunFoundItAndCatchesUpAfterwards)
     EXPECT_EQ(shown, QStringList({"a.txt", "b.txt", "c.txt", "nuevo.txt"}));
     EXPECT_EQ(window.operations().fileCount(), 4);
     EXPECT_FALSE(file1->isEnabled());
+}
+
+TEST_F(RewriteRunTest, UndoFromTheWindowRestoresEveryScriptButOneEditedSinceWhichItNames)
+{
+    const QString question = QStringLiteral(
+        "Se restaurarán los 2 scripts modificados por la última ejecución en esta carpeta. "
+        "¿Desea continuar?");
+    const struct
+    {
+        bool run;
+        const char *edited; // after the run, or nullptr
+        QStringList boxes;  // after the run's two
+    } cases[] = {
+        {false, nullptr, {QStringLiteral("No hay cambios que deshacer en esta carpeta.")}},
+        {true, nullptr, {question, QStringLiteral("¡Etiquetas restauradas!")}},
+        {true,
+         "b.txt",
+         {question, QStringLiteral("Se restauró 1 de 2 scripts; este cambió después y no se "
+                                   "tocó:\r\nb.txt")}},
+    };
+    for (const auto &example : cases) {
+        SCOPED_TRACE(example.boxes.back().toStdString());
+        m_folder.remove();
+        m_folder = QTemporaryDir();
+        writeThreeScripts();
+        std::map<std::string, std::tuple<ino_t, std::int64_t, std::int64_t, QByteArray>> before;
+        const auto identity = [this](const char *name) {
+            struct stat status
+            {
+            };
+            ::stat((root() + "/" + name).c_str(), &status);
+            return std::tuple{status.st_ino, std::int64_t{status.st_mtim.tv_sec},
+                              std::int64_t{status.st_mtim.tv_nsec}, read(name)};
+        };
+        for (const char *name : {"a.txt", "b.txt", "c.txt"})
+            before[name] = identity(name);
+        FakeMessageBoxes boxes;
+        frmDovezurad window(boxes, drive(), root());
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        if (example.run) {
+            boxes.answerWith(MessageAnswer::Yes);
+            click(window);
+        }
+        if (example.edited != nullptr)
+            write(example.edited, "{editado}");
+        boxes.answerWith(MessageAnswer::Yes);
+
+        // Its keys, from a field that would take them as its own redo.
+        QTest::keyClick(window.findChild<QLineEdit *>("txtCierreIz"), Qt::Key_Z,
+                        Qt::ControlModifier | Qt::ShiftModifier);
+
+        QStringList shown;
+        for (std::size_t box = example.run ? 2 : 0; box < boxes.shown().size(); ++box)
+            shown << boxes.shown()[box].prompt;
+        EXPECT_EQ(shown, example.boxes);
+        for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+            const bool edited = example.edited != nullptr && std::string(name) == example.edited;
+            if (edited) {
+                EXPECT_EQ(read(name), "{editado}");
+            } else {
+                EXPECT_EQ(identity(name), before[name]) << name;
+            }
+        }
+        EXPECT_TRUE(window.findChild<QWidget *>("Dir1")->isEnabled());
+    }
+}
+
+// Presses both entries' keys and asks for the menu while the run handles events.
+class ShortcutsDuringRun final : public frmDovezurad
+{
+public:
+    using frmDovezurad::frmDovezurad;
+
+    void handlePendingEvents() override
+    {
+        for (const Qt::Key key : {Qt::Key_V, Qt::Key_Z})
+            QTest::keyClick(this, key, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(this, Qt::Key_F10, Qt::ShiftModifier);
+        m_menuSeen = m_menuSeen || findChild<QMenu *>("mnuContexto")->isVisible();
+        frmDovezurad::handlePendingEvents();
+    }
+
+    bool m_menuSeen = false;
+};
+
+TEST_F(RewriteRunTest, NothingHappensOnAShortcutOrTheMenuKeyDuringARun)
+{
+    writeThreeScripts();
+    ShortcutsDuringRun window(m_boxes, drive(), root());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    m_boxes.answerWith(MessageAnswer::Yes);
+
+    click(window);
+
+    ASSERT_EQ(m_boxes.shown().size(), 2U) << "no question but the run's";
+    EXPECT_EQ(m_boxes.shown()[1].prompt, QStringLiteral("¡Etiquetas modificadas!"));
+    EXPECT_EQ(window.findChild<QDialog *>(), nullptr) << "no preview";
+    EXPECT_FALSE(window.m_menuSeen);
+    EXPECT_EQ(read("b.txt"), "<x>");
 }
 
 TEST(RunProgressTitle, CountsWithDotsForThousandsAndAddsAPartDoneScriptsPercentage)
