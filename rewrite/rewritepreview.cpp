@@ -68,3 +68,17 @@ RewritePreview::Totals RewritePreview::previewAll(const std::vector<std::string>
     }
     return totals;
 }
+
+std::string previewTotalText(std::size_t changed, std::size_t count)
+{
+    return std::to_string(changed) + " de " + std::to_string(count) +
+           (count == 1 ? " script cambiaría" : " scripts cambiarían");
+}
+
+std::string previewUnreadableText(std::size_t failed)
+{
+    if (failed == 0)
+        return {};
+    return std::to_string(failed) +
+           (failed == 1 ? " script no se pudo leer" : " scripts no se pudieron leer");
+}

@@ -68,3 +68,8 @@ private:
     std::unique_ptr<ReplacementRun> m_replacement;
     std::unique_ptr<unsigned char[]> m_buffer;
 };
+
+// What a dry run says at its end, on the command line and in the window alike, agreeing with its
+// counts: "n de N scripts cambiarían", and "1 script no se pudo leer" (empty where none failed).
+std::string previewTotalText(std::size_t changed, std::size_t count);
+std::string previewUnreadableText(std::size_t failed);

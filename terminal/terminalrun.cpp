@@ -303,14 +303,10 @@ int dryRunFromTerminal(const CommandLine &command, TerminalStreams streams)
             goOn);
         if (totals.stopped)
             return kStoppedBySignal + stopSignal;
-        const std::size_t count = listed.scripts.size();
-        streams.out << totals.changed << " de " << count
-                    << (count == 1 ? " script cambiaría\n" : " scripts cambiarían\n");
+        streams.out << previewTotalText(totals.changed, listed.scripts.size()) << '\n';
         if (totals.failed == 0)
             return 0;
-        streams.out << totals.failed
-                    << (totals.failed == 1 ? " script no se pudo leer\n"
-                                           : " scripts no se pudieron leer\n");
+        streams.out << previewUnreadableText(totals.failed) << '\n';
         return totals.firstFailure->number();
     } catch (const std::bad_alloc &) {
         streams.err << FileError::outOfMemory().what() << '\n';

@@ -41,15 +41,9 @@ const QString kTitle = QStringLiteral("Vista previa");
 // As the command line's dry run says it.
 QString totalText(std::size_t changed, std::size_t count, std::size_t failed)
 {
-    QString text = QStringLiteral("%1 de %2 %3")
-                       .arg(changed)
-                       .arg(count)
-                       .arg(count == 1 ? QStringLiteral("script cambiaría")
-                                       : QStringLiteral("scripts cambiarían"));
-    if (failed == 1)
-        text += QStringLiteral("\n1 script no se pudo leer");
-    else if (failed > 1)
-        text += QStringLiteral("\n%1 scripts no se pudieron leer").arg(failed);
+    QString text = QString::fromStdString(previewTotalText(changed, count));
+    if (failed > 0)
+        text += QLatin1Char('\n') + QString::fromStdString(previewUnreadableText(failed));
     return text;
 }
 
