@@ -414,7 +414,9 @@ TEST(KeptOriginalsSpaceGuard, TooLittleRoomKeepsNothingAndTheRunGoesOn)
         EXPECT_EQ(toUndo(folder), c.kept) << c.free;
         // Undo names each script it cannot give back, and counts it in its question.
         const LastRunUndo undo(folder.folder());
-        EXPECT_EQ(undo.notKept(), std::vector<std::string>(names.begin() + c.kept, names.end()))
+        EXPECT_EQ(undo.notKept(),
+                  std::vector<std::string>(names.begin() + static_cast<std::ptrdiff_t>(c.kept),
+                                           names.end()))
             << c.free;
         EXPECT_EQ(undo.count(), 2u) << c.free;
     }
