@@ -33,10 +33,11 @@ void zeroOver(const NativeFile &to, const NativeFile &toRead, std::uint64_t offs
     nf::writeAt(to, offset, now.data(), now.size());
 }
 
-} // namespace
-
-void writeSkippingHoles(const NativeFile &file, const unsigned char *data, std::size_t size,
-                        std::uint64_t offset)
+// Writes `data` at `offset` around each whole block of zeros, and hands each such block's
+// offset to `zeroBlockAt`, after what comes before it is written.
+template <class ZeroBlockAt>
+void writeAroundZeroBlocks(const NativeFile &file, const unsigned char *data, std::size_t size,
+                           std::uint64_t offset, ZeroBlockAt zeroBlockAt)
 {
     std::size_t run = 0;
     std::size_t i = 0;
@@ -46,6 +47,7 @@ void writeSkippingHoles(const NativeFile &file, const unsigned char *data, std::
             std::min<std::size_t>(size - i, kBlock - static_cast<std::size_t>(position % kBlock));
         if (length == kBlock && zeroBlock(data + i)) {
             nf::writeAt(file, offset + run, data + run, i - run);
+            zeroBlockAt(position);
             run = i + length;
         }
         i += length;
@@ -53,8 +55,11 @@ void writeSkippingHoles(const NativeFile &file, const unsigned char *data, std::
     nf::writeAt(file, offset + run, data + run, size - run);
 }
 
-bool copyRange(const NativeFile &from, std::uint64_t fromOffset, const NativeFile &to,
-               std::uint64_t toOffset, std::uint64_t length, bool keepHoles)
+// Reads `length` bytes of `from` a chunk at a time and hands each chunk to `write` with where it
+// goes. False when the source ends sooner.
+template <class Write>
+bool copyChunks(const NativeFile &from, std::uint64_t fromOffset, std::uint64_t toOffset,
+                std::uint64_t length, Write write)
 {
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
@@ -63,39 +68,39 @@ bool copyRange(const NativeFile &from, std::uint64_t fromOffset, const NativeFil
             static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
         if (nf::readAt(from, fromOffset + done, buffer.data(), want) != want)
             return false;
-        if (keepHoles)
-            writeSkippingHoles(to, buffer.data(), want, toOffset + done);
-        else
-            nf::writeAt(to, toOffset + done, buffer.data(), want);
+        write(buffer.data(), want, toOffset + done);
         done += want;
     }
     return true;
 }
 
+} // namespace
+
+void writeSkippingHoles(const NativeFile &file, const unsigned char *data, std::size_t size,
+                        std::uint64_t offset)
+{
+    writeAroundZeroBlocks(file, data, size, offset, [](std::uint64_t) {});
+}
+
+bool copyRange(const NativeFile &from, std::uint64_t fromOffset, const NativeFile &to,
+               std::uint64_t toOffset, std::uint64_t length, bool keepHoles)
+{
+    return copyChunks(from, fromOffset, toOffset, length,
+                      [&](const unsigned char *data, std::size_t size, std::uint64_t at) {
+                          if (keepHoles)
+                              writeSkippingHoles(to, data, size, at);
+                          else
+                              nf::writeAt(to, at, data, size);
+                      });
+}
+
 bool copyOver(const NativeFile &from, std::uint64_t fromOffset, const NativeFile &to,
               const NativeFile &toRead, std::uint64_t toOffset, std::uint64_t length)
 {
-    std::vector<unsigned char> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyChunk)));
-    for (std::uint64_t done = 0; done < length;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
-        if (nf::readAt(from, fromOffset + done, buffer.data(), want) != want)
-            return false;
-        const std::uint64_t offset = toOffset + done;
-        std::size_t run = 0;
-        for (std::size_t i = 0; i < want;) {
-            const std::size_t block = std::min<std::size_t>(
-                want - i, kBlock - static_cast<std::size_t>((offset + i) % kBlock));
-            if (block == kBlock && zeroBlock(buffer.data() + i)) {
-                nf::writeAt(to, offset + run, buffer.data() + run, i - run);
-                zeroOver(to, toRead, offset + i);
-                run = i + block;
-            }
-            i += block;
-        }
-        nf::writeAt(to, offset + run, buffer.data() + run, want - run);
-        done += want;
-    }
-    return true;
+    return copyChunks(from, fromOffset, toOffset, length,
+                      [&](const unsigned char *data, std::size_t size, std::uint64_t at) {
+                          writeAroundZeroBlocks(to, data, size, at, [&](std::uint64_t block) {
+                              zeroOver(to, toRead, block);
+                          });
+                      });
 }
