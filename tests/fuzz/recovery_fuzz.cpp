@@ -103,29 +103,7 @@ std::map<fs::path, std::string> snapshot(const fs::path &work, const fs::path &s
     return files;
 }
 
-class Input
-{
-public:
-    Input(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
-
-    std::uint16_t number()
-    {
-        const std::uint16_t high = byte();
-        return static_cast<std::uint16_t>(high << 8 | byte());
-    }
-    std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
-    std::string bytes(std::size_t count)
-    {
-        count = std::min(count, m_size - m_at);
-        m_at += count;
-        return std::string(reinterpret_cast<const char *>(m_data) + m_at - count, count);
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
-};
+using fuzzfiles::Input;
 
 } // namespace
 

@@ -5,14 +5,13 @@
 // The input: a byte of choices, four delimiter bytes, a count of chunk lengths and the lengths,
 // then the script's text.
 
+#include "fuzzfiles.h"
 #include "scripttransform.h"
 #include "scripttransformreference.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,45 +19,22 @@ namespace {
 
 void check(bool holds, const char *what)
 {
-    if (!holds) {
-        std::fprintf(stderr, "scripttransform_fuzz: %s\n", what);
-        std::abort();
-    }
+    fuzzfiles::check(holds, "scripttransform_fuzz", what);
 }
 
-class Input
-{
-public:
-    Input(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
-
-    std::uint8_t next()
-    {
-        if (m_at == m_size)
-            return 0;
-        return m_data[m_at++];
-    }
-    std::string rest() const
-    {
-        return std::string(reinterpret_cast<const char *>(m_data) + m_at, m_size - m_at);
-    }
-
-private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
-};
+using fuzzfiles::Input;
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     Input input(data, size);
-    const std::uint8_t choices = input.next();
+    const std::uint8_t choices = input.byte();
     // Delimiters from a few bytes the text is likely to hold, or any byte.
     const bool fewDelimiters = (choices & 0x04) != 0;
     const auto delimiter = [&] {
         static constexpr char kLikely[] = {' ', '{', '}', '\0', '\xff', '\xfe'};
-        const std::uint8_t byte = input.next();
+        const std::uint8_t byte = input.byte();
         return std::string(1, fewDelimiters ? kLikely[byte % sizeof kLikely]
                                             : static_cast<char>(byte));
     };
@@ -68,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     cierres.NewCierreIz = delimiter();
     cierres.NewCierreDer = delimiter();
 
-    std::vector<std::size_t> lengths(input.next() % 16);
+    std::vector<std::size_t> lengths(input.byte() % 16);
     for (std::size_t &length : lengths)
-        length = input.next() % 64;
+        length = input.byte() % 64;
     if (std::all_of(lengths.begin(), lengths.end(), [](std::size_t length) { return length == 0; }))
         lengths.clear(); // chunks of nothing alone would never end
 
