@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -22,6 +24,16 @@ QAccessibleInterface *accessible(const QWidget &window, const char *name)
 class AccessibilityTest : public ::testing::Test
 {
 protected:
+    void expectNames(std::initializer_list<std::pair<const char *, QString>> named) const
+    {
+        for (const auto &[name, expected] : named) {
+            SCOPED_TRACE(name);
+            QAccessibleInterface *control = accessible(*m_window, name);
+            ASSERT_NE(control, nullptr);
+            EXPECT_EQ(control->text(QAccessible::Name), expected);
+        }
+    }
+
     FakeMessageBoxes m_boxes;
     TempPlace m_place;
     std::unique_ptr<frmDovezurad> m_window = std::make_unique<frmDovezurad>(
@@ -64,20 +76,14 @@ TEST_F(AccessibilityTest, FieldsAreNamedDescribedAndLabelled)
 // A control added without a name would be read out as its kind alone.
 TEST_F(AccessibilityTest, EveryControlAScreenReaderReachesHasASpanishName)
 {
-    const std::pair<const char *, QString> named[] = {
+    expectNames({
         {"fraExplorador",
          QStringLiteral("Ubicación de scripts a los que se modificarán etiquetas")},
         {"fraGenerar", QStringLiteral("Delimitadores")},
         {"Dir1", QStringLiteral("Carpeta")},
         {"File1", QStringLiteral("Scripts de la carpeta")},
         {"cmdCambiar", QStringLiteral("Cambiar Etiquetas")},
-    };
-    for (const auto &[name, expected] : named) {
-        SCOPED_TRACE(name);
-        QAccessibleInterface *control = accessible(*m_window, name);
-        ASSERT_NE(control, nullptr);
-        EXPECT_EQ(control->text(QAccessible::Name), expected);
-    }
+    });
     EXPECT_FALSE(accessible(*m_window, "cmdCambiar")->text(QAccessible::Description).isEmpty());
     // On Linux Qt names a drop-down list by its current entry and leaves the rest to labels.
     EXPECT_EQ(accessible(*m_window, "Drive1")->text(QAccessible::Description),
@@ -108,21 +114,11 @@ TEST_F(AccessibilityTest, TheMenuThePreviewAndItsListAreNamedAndTheListsRowsRead
               QStringLiteral("Deshacer la última modificación…"));
 
     m_window->findChild<QAction *>("mnuVerCambios")->trigger();
-    const struct
-    {
-        const char *name;
-        QString accessibleName;
-    } named[] = {
+    expectNames({
         {"frmVistaPrevia", QStringLiteral("Vista previa")},
         {"lstScripts", QStringLiteral("Scripts que cambiarían")},
         {"txtLineas", QStringLiteral("Líneas que cambiarían")},
-    };
-    for (const auto &[name, expected] : named) {
-        SCOPED_TRACE(name);
-        QAccessibleInterface *control = accessible(*m_window, name);
-        ASSERT_NE(control, nullptr);
-        EXPECT_EQ(control->text(QAccessible::Name), expected);
-    }
+    });
     QAccessibleTableInterface *list = accessible(*m_window, "lstScripts")->tableInterface();
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->rowCount(), 1);
