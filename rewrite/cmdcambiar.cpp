@@ -1,6 +1,5 @@
 #include "cmdcambiar.h"
 
-#include "cierres.h"
 #include "fileerror.h"
 #include "modificarscript.h"
 
@@ -17,22 +16,10 @@ constexpr std::array kLockedSet{
     Control::Dir1,         Control::File1,          Control::Drive1,         Control::txtCierreIz,
     Control::txtCierreDer, Control::txtNewCierreIz, Control::txtNewCierreDer};
 
-// File1 stays disabled: it is a display-only list.
-constexpr std::array kUnlockedAfterRun{Control::Dir1,           Control::Drive1,
-                                       Control::txtCierreIz,    Control::txtCierreDer,
-                                       Control::txtNewCierreIz, Control::txtNewCierreDer};
-
 constexpr const char *kConfirmation = "Todos los scripts contenidos en el\r\n"
                                       "directorio actual serán modificados.\r\n"
                                       "\r\n"
                                       "¿Desea continuar?";
-
-Cierres readCierres(WindowOperations &window)
-{
-    return Cierres{window.fieldText(Control::txtCierreIz), window.fieldText(Control::txtCierreDer),
-                   window.fieldText(Control::txtNewCierreIz),
-                   window.fieldText(Control::txtNewCierreDer)};
-}
 
 // Rewrites the scripts of the list one by one, then makes the run final; false when the window
 // is closing.
@@ -105,6 +92,13 @@ bool rewriteAll(WindowOperations &window)
 }
 
 } // namespace
+
+Cierres readCierres(WindowOperations &window)
+{
+    return Cierres{window.fieldText(Control::txtCierreIz), window.fieldText(Control::txtCierreDer),
+                   window.fieldText(Control::txtNewCierreIz),
+                   window.fieldText(Control::txtNewCierreDer)};
+}
 
 bool readyToRun(WindowOperations &window)
 {

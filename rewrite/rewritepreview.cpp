@@ -77,8 +77,6 @@ std::string previewTotalText(std::size_t changed, std::size_t count)
 
 std::string previewUnreadableText(std::size_t failed)
 {
-    if (failed == 0)
-        return {};
     return std::to_string(failed) +
            (failed == 1 ? " script no se pudo leer" : " scripts no se pudieron leer");
 }

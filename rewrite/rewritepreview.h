@@ -70,6 +70,7 @@ private:
 };
 
 // What a dry run says at its end, on the command line and in the window alike, agreeing with its
-// counts: "n de N scripts cambiarían", and "1 script no se pudo leer" (empty where none failed).
+// counts: "n de N scripts cambiarían", and where some could not be read, "1 script no se pudo
+// leer".
 std::string previewTotalText(std::size_t changed, std::size_t count);
 std::string previewUnreadableText(std::size_t failed);

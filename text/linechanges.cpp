@@ -55,10 +55,10 @@ void LineChanges::output(const unsigned char *data, std::size_t size)
     pair();
 }
 
-bool LineChanges::isUnit(const char *unit, unsigned char low) const
+bool LineChanges::isUnit(Road road, const char *unit, unsigned char low)
 {
     const auto byte = [unit](std::size_t at) { return static_cast<unsigned char>(unit[at]); };
-    switch (m_road) {
+    switch (road) {
     case Road::Bytes:
         return byte(0) == low;
     case Road::Utf16Le:
@@ -87,7 +87,7 @@ void LineChanges::pair()
     decideRoad();
     if (!m_roadKnown)
         return;
-    const std::size_t unit = unitSize();
+    const std::size_t unit = unitSize(m_road);
     if (unit == 2 && !m_markPaired) {
         // The mark stays as it is and is no character to show.
         if (m_in.size() - m_inHead < 2 || m_out.size() - m_outHead < 2)
@@ -98,7 +98,7 @@ void LineChanges::pair()
     }
     while (!full() && m_in.size() - m_inHead >= unit) {
         const char *in = m_in.data() + m_inHead;
-        if (m_atStart && isUnit(in, ' ')) {
+        if (m_atStart && isUnit(m_road, in, ' ')) {
             take(in, nullptr, unit);
             m_inHead += unit;
             continue;
@@ -129,7 +129,7 @@ void LineChanges::finish()
         ++m_inHead;
     }
     // What the output never reached was trimmed at the end.
-    const std::size_t unit = unitSize();
+    const std::size_t unit = unitSize(m_road);
     for (; m_in.size() - m_inHead >= unit && !full(); m_inHead += unit)
         take(m_in.data() + m_inHead, nullptr, unit);
     if (!full())
@@ -139,7 +139,7 @@ void LineChanges::finish()
 void LineChanges::take(const char *in, const char *out, std::size_t size)
 {
     const bool changed = out == nullptr || std::memcmp(in, out, size) != 0;
-    const bool newline = size == unitSize() && isUnit(in, '\n');
+    const bool newline = size == unitSize(m_road) && isUnit(m_road, in, '\n');
     if (!m_changed && changed) {
         m_changed = true;
         keepBeforeChange(kBeforeChangeBytes);

@@ -51,9 +51,12 @@ public:
     Road road() const { return m_road; }
     const std::vector<Line> &lines() const { return m_lines; }
 
+    // How many bytes a character unit takes on a road, and whether the unit at `unit` is the
+    // character `low` (below 0x80).
+    static std::size_t unitSize(Road road) { return road == Road::Bytes ? 1 : 2; }
+    static bool isUnit(Road road, const char *unit, unsigned char low);
+
 private:
-    std::size_t unitSize() const { return m_road == Road::Bytes ? 1 : 2; }
-    bool isUnit(const char *unit, unsigned char low) const;
     void decideRoad();
     void pair();
     // One character of the input and what became of it (`out` null: trimmed).

@@ -4,7 +4,6 @@
 #include "delimitersets.h"
 #include "delimitervalidator.h"
 #include "drivelist.h"
-#include "fileerror.h"
 #include "filelist.h"
 #include "folderlist.h"
 #include "keypressfilter.h"
@@ -22,11 +21,8 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <new>
-#include <optional>
 #include <stdexcept>
 #include <tuple>
-#include <vector>
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include <QKeyEvent>
 
 #include <array>
-#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -25,11 +24,6 @@ namespace {
 
 const QKeySequence kVerCambiosKeys(Qt::CTRL | Qt::SHIFT | Qt::Key_V);
 const QKeySequence kDeshacerKeys(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
-
-// What the undo locks, as the run does; File1 is display only and stays disabled.
-constexpr std::array kLockedForUndo{Control::Dir1,           Control::Drive1,
-                                    Control::txtCierreIz,    Control::txtCierreDer,
-                                    Control::txtNewCierreIz, Control::txtNewCierreDer};
 
 // The window's line end, as in its other messages.
 std::string namesAfter(std::string text, const std::vector<std::string> &names)
@@ -132,10 +126,7 @@ void frmDovezurad::mnuVerCambios_Click()
     std::vector<std::string> names;
     for (std::int32_t index = 0; index < file1.entryCount(); ++index)
         names.push_back(file1.nativeName(index));
-    const Cierres cierres{m_operations.fieldText(Control::txtCierreIz),
-                          m_operations.fieldText(Control::txtCierreDer),
-                          m_operations.fieldText(Control::txtNewCierreIz),
-                          m_operations.fieldText(Control::txtNewCierreDer)};
+    const Cierres cierres = readCierres(m_operations);
     m_preview = std::make_unique<PreviewDialog>(this, [this] {
         handlePendingEvents();
         return !m_closing;
@@ -168,7 +159,8 @@ void frmDovezurad::mnuDeshacer_Click()
 
 void frmDovezurad::undoLastRun()
 {
-    for (Control control : kLockedForUndo)
+    // Locked while it works, and given back as after a run.
+    for (Control control : kUnlockedAfterRun)
         m_operations.setEnabled(control, false);
     std::optional<std::string> message;
     try {
@@ -206,7 +198,7 @@ void frmDovezurad::undoLastRun()
     } catch (const std::bad_alloc &) {
         message = FileError::outOfMemory().what();
     }
-    for (Control control : kLockedForUndo)
+    for (Control control : kUnlockedAfterRun)
         m_operations.setEnabled(control, true);
     // File1 shows the folder as the undo left it.
     FileList &file1 = *m_browser.file1();

@@ -76,16 +76,9 @@ ShownLine::ShownLine(const LineChanges::Side &side, LineChanges::Road road, bool
                      bool cutAtEnd)
     : m_cutAtStart(cutAtStart), m_cutAtEnd(cutAtEnd)
 {
-    const bool bytes = road == LineChanges::Road::Bytes;
-    const std::size_t unit = bytes ? 1 : 2;
+    const std::size_t unit = LineChanges::unitSize(road);
     const auto isUnit = [&](std::size_t at, unsigned char low) {
-        if (at + unit > side.bytes.size())
-            return false;
-        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(side.bytes[i]); };
-        if (bytes)
-            return byte(at) == low;
-        const bool big = road == LineChanges::Road::Utf16Be;
-        return byte(at + (big ? 1 : 0)) == low && byte(at + (big ? 0 : 1)) == 0;
+        return LineChanges::isUnit(road, side.bytes.data() + at, low);
     };
     // The line's end is no character of it.
     std::size_t to = side.bytes.size();
@@ -94,8 +87,8 @@ ShownLine::ShownLine(const LineChanges::Side &side, LineChanges::Road road, bool
         if (to >= unit && isUnit(to - unit, '\r'))
             to -= unit;
     }
-    if (bytes)
-        addBytes(side, 0, to, cutAtStart, cutAtEnd);
+    if (road == LineChanges::Road::Bytes)
+        addBytes(side, to);
     else
         addUtf16(side, to, road == LineChanges::Road::Utf16Be);
 }
@@ -108,13 +101,12 @@ void ShownLine::add(QString text, bool marked, bool escape)
         m_pieces.push_back(Piece{std::move(text), marked, escape});
 }
 
-void ShownLine::addBytes(const LineChanges::Side &side, std::size_t from, std::size_t to,
-                         bool cutAtStart, bool cutAtEnd)
+void ShownLine::addBytes(const LineChanges::Side &side, std::size_t to)
 {
     const std::string &bytes = side.bytes;
     // A cut may fall inside a character: its pieces at either end do not count against UTF-8.
-    std::size_t start = from;
-    while (cutAtStart && start < to && start - from < 3 &&
+    std::size_t start = 0;
+    while (m_cutAtStart && start < to && start < 3 &&
            (static_cast<unsigned char>(bytes[start]) & 0xC0) == 0x80)
         ++start;
     std::size_t end = to;
@@ -122,7 +114,7 @@ void ShownLine::addBytes(const LineChanges::Side &side, std::size_t from, std::s
     for (std::size_t at = start; at < to && utf8;) {
         if (const auto character = utf8At(bytes, at, to)) {
             at += character->second;
-        } else if (cutAtEnd && to - at < 4 &&
+        } else if (m_cutAtEnd && to - at < 4 &&
                    (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0xC0) {
             end = at; // a character begun where the kept part ends
             break;
@@ -131,7 +123,7 @@ void ShownLine::addBytes(const LineChanges::Side &side, std::size_t from, std::s
         }
     }
     if (!utf8) {
-        for (std::size_t at = from; at < to; ++at) {
+        for (std::size_t at = 0; at < to; ++at) {
             const auto byte = static_cast<unsigned char>(bytes[at]);
             const char32_t code = byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
             if (code != 0 && showable(code))
@@ -141,7 +133,7 @@ void ShownLine::addBytes(const LineChanges::Side &side, std::size_t from, std::s
         }
         return;
     }
-    for (std::size_t at = from; at < start; ++at)
+    for (std::size_t at = 0; at < start; ++at)
         add(byteEscape(static_cast<unsigned char>(bytes[at])), side.marked[at], true);
     for (std::size_t at = start; at < end;) {
         const auto [code, length] = *utf8At(bytes, at, end);

@@ -23,7 +23,6 @@ public:
     ShownLine(const LineChanges::Side &side, LineChanges::Road road, bool cutAtStart,
               bool cutAtEnd);
 
-    const std::vector<Piece> &pieces() const { return m_pieces; }
     // The pieces as they read, with "…" where the line was cut.
     QString text() const;
     // For a rich text view: changed characters underlined on a yellow ground, escapes grey.
@@ -31,8 +30,7 @@ public:
 
 private:
     void add(QString text, bool marked, bool escape);
-    void addBytes(const LineChanges::Side &side, std::size_t from, std::size_t to, bool cutAtStart,
-                  bool cutAtEnd);
+    void addBytes(const LineChanges::Side &side, std::size_t to);
     void addUtf16(const LineChanges::Side &side, std::size_t to, bool bigEndian);
 
     std::vector<Piece> m_pieces;
