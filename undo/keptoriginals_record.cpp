@@ -3,6 +3,7 @@
 // the batches, and the run's end.
 #include "keptoriginals.h"
 
+#include "byteproof.h"
 #include "fileerror.h"
 #include "keptshelves.h"
 #include "undorecord.h"
@@ -58,16 +59,11 @@ std::optional<std::string> KeptOriginals::takeOverLastRecord()
     const NativeFile last = nf::openNoLinks(*m_area, ur::kManifestName, false);
     if (!last)
         return std::nullopt;
-    std::string text(static_cast<std::size_t>(nf::identityOf(last).size), '\0');
-    text.resize(nf::readAt(last, 0, reinterpret_cast<unsigned char *>(text.data()), text.size()));
+    std::string text = byteproof::contentsOf(last);
     const std::optional<UndoManifest> manifest = ur::parse(text);
     if (!manifest)
         return std::nullopt; // an unreadable record goes alone
-    // A run that stopped before its last script (a failure, a close, a kill), with the same
-    // delimiters in the same folder: this one goes on with its record, so that one undo takes
-    // back both.
-    if (manifest->shelved && !manifest->complete && manifest->cierres == m_cierres &&
-        manifest->folder == m_folderKey) {
+    if (manifest->goesOnWith(m_cierres, m_folderKey)) {
         if (manifest->finished)
             text.erase(text.find_last_of('\n', text.size() - 2) + 1);
         m_entries = manifest->entries.size();

@@ -196,10 +196,10 @@ bool replacesUndoableRun(const NativeFolder &folder, const Cierres &cierres) noe
         const NativeFile manifest = nf::openNoLinks(*area, ur::kManifestName, false);
         const std::optional<UndoManifest> record =
             manifest ? ur::parse(byteproof::contentsOf(manifest)) : std::nullopt;
-        if (!record || !record->shelved || record->folder != nf::identityOf(folder.file).key)
+        const FileKey folderKey = nf::identityOf(folder.file).key;
+        if (!record || !record->shelved || record->folder != folderKey ||
+            record->goesOnWith(cierres, folderKey))
             return false;
-        if (!record->complete && record->cierres == cierres)
-            return false; // it goes on with this record
         const KeptShelves shelves(*area, true, false);
         return std::any_of(
             record->entries.begin(), record->entries.end(), [&](const UndoEntry &entry) {

@@ -52,6 +52,14 @@ struct UndoManifest
     std::vector<NotKept> notKept;
     bool finished = false; // the run ended, and wrote its outputs' identities
     bool complete = false; // and it had gone through every script of its list
+
+    // Whether a run with `with` in the folder `in` goes on with this record rather than replacing
+    // it: the run it notes stopped before its last script (a failure, a close, a kill), with the
+    // same delimiters in the same folder, so that one undo takes back both.
+    bool goesOnWith(const Cierres &with, const FileKey &in) const
+    {
+        return shelved && !complete && cierres == with && folder == in;
+    }
 };
 
 namespace undorecord {
