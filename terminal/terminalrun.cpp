@@ -22,10 +22,6 @@
 
 namespace {
 
-constexpr int kNotConfirmed = 1;
-// The shell's way to tell a program ended by a signal: 128 and the signal's number.
-constexpr int kStoppedBySignal = 128;
-
 // Told where some original was not kept, for no reason the keeper named.
 constexpr unsigned kNotKept = 1u << 31;
 

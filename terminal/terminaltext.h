@@ -12,6 +12,11 @@ class FileError;
 // What a run and an undo from the terminal share: where they talk, the folder they work in, and
 // how they show names, failures and what recovery set aside, and read a yes.
 
+// The exit statuses a run and an undo share: "no" at the question, and the shell's way to tell a
+// program ended by a signal (128 and the signal's number).
+inline constexpr int kNotConfirmed = 1;
+inline constexpr int kStoppedBySignal = 128;
+
 // Where a run from the terminal talks, and whether a person sits at either end.
 struct TerminalStreams
 {

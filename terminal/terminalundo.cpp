@@ -13,10 +13,7 @@
 
 namespace {
 
-constexpr int kNotConfirmed = 1;
 constexpr int kSomeChanged = 3;
-// The shell's way to tell a program ended by a signal: 128 and the signal's number.
-constexpr int kStoppedBySignal = 128;
 
 bool confirmed(const CommandLine &command, TerminalStreams streams, std::size_t count)
 {
