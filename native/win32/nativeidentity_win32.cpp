@@ -139,6 +139,11 @@ std::optional<FileKind> win32files::kindOf(HANDLE handle)
     return kindFrom(handle, basic.FileAttributes);
 }
 
+std::string win32files::runnerSid()
+{
+    return runner().user;
+}
+
 FileIdentity::Kind win32files::kindOf(const NativeFile &file)
 {
     const std::optional<FileKind> kind = kindOf(native(file));

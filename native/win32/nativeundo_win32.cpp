@@ -11,7 +11,6 @@
 
 #include <array>
 #include <string>
-#include <vector>
 
 using namespace win32files;
 using namespace win32names;
@@ -21,35 +20,15 @@ namespace {
 constexpr const char *kLockName = "BLOQUEO";
 constexpr DWORD kLockRetry = 100; // ms
 
-// The user this process runs as, as an SDDL SID string; empty when the token cannot tell.
-std::wstring userSid()
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
-    std::wstring text;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> user(size);
-    LPWSTR sid = nullptr;
-    if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &sid)) {
-        text = sid;
-        LocalFree(sid);
-    }
-    CloseHandle(token);
-    return text;
-}
-
 // The user, then SYSTEM, full control; nobody else; inherited by what is made inside. The user
 // is named by SID rather than as Owner Rights (OW): Wine maps an entry to permissions only where
 // it names the owner's own SID, a SID of the token or Everyone, so OW would leave mode 000.
 bool makePrivateFolder(const std::wstring &path)
 {
-    const std::wstring user = userSid();
+    const std::string user = runnerSid();
     if (user.empty())
         return false;
-    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)";
+    const std::wstring sddl = L"D:P(A;OICI;FA;;;" + toWide(user) + L")(A;OICI;FA;;;SY)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr))

@@ -81,6 +81,9 @@ struct FileKind
 std::optional<FileKind> kindOf(HANDLE handle);
 FileIdentity::Kind kindOf(const NativeFile &file); // Other for anything not on a disk
 
+// The user this process runs as, as an SDDL SID string; empty when the token cannot tell.
+std::string runnerSid();
+
 // The most one call reads or writes.
 constexpr std::size_t kMostAtOnce = std::size_t{1} << 30;
 
