@@ -145,7 +145,7 @@ void ReplacementRun::settle()
     std::vector<ScriptReplacement *> ready;
     for (std::size_t i = 0; i < flushed; ++i)
         ready.push_back(pending[i].get());
-    noteBatch(ready);
+    noteReplacements(ready);
     for (ScriptReplacement *script : ready) {
         try {
             script->commit();
@@ -174,9 +174,7 @@ void ReplacementRun::keepOriginals(std::unique_ptr<OriginalKeeper> keeper)
 
 OriginalKeeper::Release ReplacementRun::releaser()
 {
-    if (!m_closer)
-        return {};
-    return [this](NativeFile file) { m_closer->close(std::move(file)); };
+    return [this](NativeFile file) { release(std::move(file)); };
 }
 
 void ReplacementRun::release(NativeFile oldFile)
@@ -187,7 +185,7 @@ void ReplacementRun::release(NativeFile oldFile)
         oldFile.reset();
 }
 
-void ReplacementRun::noteBatch(const std::vector<ScriptReplacement *> &scripts)
+void ReplacementRun::noteReplacements(const std::vector<ScriptReplacement *> &scripts)
 {
     std::vector<RecordedReplace> entries;
     std::vector<ScriptReplacement *> noted;
@@ -199,13 +197,6 @@ void ReplacementRun::noteBatch(const std::vector<ScriptReplacement *> &scripts)
     }
     if (entries.empty())
         return;
-    noteReplacements(entries);
-    for (ScriptReplacement *script : noted)
-        script->replacementNoted();
-}
-
-void ReplacementRun::noteReplacements(const std::vector<RecordedReplace> &entries)
-{
     try {
         record().noteReplacements(entries);
     } catch (const FileError &) {
@@ -213,6 +204,8 @@ void ReplacementRun::noteReplacements(const std::vector<RecordedReplace> &entrie
         // where the system's replace is two renames, the script under its backup name); the
         // rewrite itself is still whole.
     }
+    for (ScriptReplacement *script : noted)
+        script->replacementNoted();
 }
 
 void ReplacementRun::makeRoomFor(const NativeFolder &folder, std::uint64_t size)

@@ -67,7 +67,7 @@ public:
     RunRecord &record() override;
     std::size_t freeSlot() const override { return m_pending.size(); }
     std::string linkName() override;
-    void noteReplacements(const std::vector<RecordedReplace> &entries) override;
+    void noteReplacements(const std::vector<ScriptReplacement *> &scripts) override;
     void flushLater(const NativeFolder &folder, const FileKey &key) override;
     void release(NativeFile oldFile) override;
     void keepRecord(bool keep) override { m_keepRecord = keep; }
@@ -75,7 +75,6 @@ public:
     void makeRoomFor(const NativeFolder &folder, std::uint64_t size) override;
 
 private:
-    void noteBatch(const std::vector<ScriptReplacement *> &scripts);
     void flushFolders();
     void dropRecord() noexcept;
 

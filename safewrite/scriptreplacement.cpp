@@ -233,10 +233,7 @@ void ScriptReplacement::prepareRename()
 {
     // The record names the script, and where its old file may be left, before its name or the
     // new file's changes; a batch was named all at once before its first script.
-    if (const std::optional<RecordedReplace> entry = unnotedReplacement()) {
-        m_run.noteReplacements({*entry});
-        replacementNoted();
-    }
+    m_run.noteReplacements({this});
     if (m_outputName.empty()) {
         const std::string name = m_run.linkName();
         nf::nameUnnamed(m_output, *m_targetFolder, name); // 58: made by another, never ours

@@ -11,6 +11,7 @@
 #include <vector>
 
 class RunRecord;
+class ScriptReplacement;
 
 // Points where a test acts on a script while it is being replaced, instead of racing with sleeps.
 struct ReplacementHooks
@@ -48,9 +49,9 @@ public:
     // unnamed new file gets just before its rename.
     virtual std::size_t freeSlot() const = 0;
     virtual std::string linkName() = 0;
-    // Names scripts in the record before they are replaced; a record that cannot be written
-    // leaves the rewrite whole all the same.
-    virtual void noteReplacements(const std::vector<RecordedReplace> &entries) = 0;
+    // Names in the record, at once, those of these scripts it does not name yet, before they are
+    // replaced; a record that cannot be written leaves the rewrite whole all the same.
+    virtual void noteReplacements(const std::vector<ScriptReplacement *> &scripts) = 0;
     // A folder whose names changed, flushed once at the run's end.
     virtual void flushLater(const NativeFolder &folder, const FileKey &key) = 0;
     // A replaced script's old file: closing it frees its blocks, which the run need not wait for.

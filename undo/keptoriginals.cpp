@@ -12,7 +12,7 @@
 namespace nf = nativefiles;
 namespace ur = undorecord;
 
-KeptOriginals::KeptOriginals(const NativeFolder &folder, Cierres cierres, SpaceOnDisk space,
+KeptOriginals::KeptOriginals(const NativeFolder &folder, Cierres cierres, DiskRoom::Query space,
                              Release release)
     : m_folder(folder), m_cierres(std::move(cierres)), m_release(std::move(release)),
       m_room(std::move(space))

@@ -31,11 +31,9 @@ class FileError;
 class KeptOriginals final : public OriginalKeeper
 {
 public:
-    using SpaceOnDisk = std::function<DiskSpace(const NativeFolder &)>;
-
     // Nothing is touched before the first original is kept. `folder` is the run's, held by it
     // for longer than this lives.
-    KeptOriginals(const NativeFolder &folder, Cierres cierres, SpaceOnDisk space,
+    KeptOriginals(const NativeFolder &folder, Cierres cierres, DiskRoom::Query space,
                   Release release = {});
     KeptOriginals(const KeptOriginals &) = delete;
     KeptOriginals &operator=(const KeptOriginals &) = delete;
