@@ -70,10 +70,29 @@ struct stat statOf(const fs::path &file)
 // A folder other users may reach: the temporary folders are the creator's alone.
 struct SharedFolder
 {
-    SharedFolder() { ::chmod(folder.folder().c_str(), 0755); }
+    explicit SharedFolder(mode_t mode = 0755) { ::chmod(folder.folder().c_str(), mode); }
     ScratchFolder folder;
     fs::path path(const std::string &name) const { return folder.path() / name; }
 };
+
+// The error number of another user's rewrite of `name` in `shared`, 0 when it succeeds.
+int rewriteAs(uid_t user, std::vector<gid_t> groups, const SharedFolder &shared,
+              const std::string &name)
+{
+    return asUser(user, user, std::move(groups), [&] {
+        return errorOf([&] { ModificarScript(shared.folder.folder(), name, kForward); });
+    });
+}
+
+// What a run made in `folder` under names of its own.
+std::vector<fs::path> runFiles(const fs::path &folder)
+{
+    std::vector<fs::path> made;
+    for (const auto &entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".dovezurad-"))
+            made.push_back(entry.path());
+    return made;
+}
 
 // Rewrites a script in a child that is killed just before the replacement: its new text is
 // complete and flushed, and a copy-back's recovery file is in phase 1.
@@ -138,14 +157,7 @@ TEST(ScriptReplacementUsers, OwnerGroupAndModeStayWithTheirOwner)
         ::chown(script.c_str(), kOwner, kTeam);
         ::chmod(script.c_str(), 0664);
 
-        EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
-                             });
-                         }),
-                  0)
-            << std::oct << folderMode;
+        EXPECT_EQ(rewriteAs(kEditor, {kTeam}, shared, "a.txt"), 0) << std::oct << folderMode;
 
         const struct stat after = statOf(script);
         EXPECT_EQ(shared.folder.read("a.txt"), "<a>");
@@ -184,20 +196,12 @@ TEST(ScriptReplacementUsers, FolderWeCannotWriteUsesTheStateFolder)
 TEST(ScriptReplacementUsers, ScriptWeMayNotWriteOrReadIsRefused)
 {
     for (const mode_t mode : {mode_t{0644}, mode_t{0622}}) {
-        SharedFolder shared;
+        SharedFolder shared(0777);
         const auto script = shared.folder.write("a.txt", " {a} ");
-        ::chmod(shared.folder.folder().c_str(), 0777);
         ::chown(script.c_str(), kOwner, kOwner);
         ::chmod(script.c_str(), mode);
 
-        EXPECT_EQ(asUser(kEditor, kEditor, {},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
-                             });
-                         }),
-                  70)
-            << std::oct << mode;
+        EXPECT_EQ(rewriteAs(kEditor, {}, shared, "a.txt"), 70) << std::oct << mode;
         EXPECT_EQ(shared.folder.read("a.txt"), " {a} ");
         EXPECT_EQ(shared.folder.names(), std::vector<std::string>{"a.txt"});
     }
@@ -292,10 +296,9 @@ TEST(ScriptReplacementUsers, AFolderOnTheWayIsFollowedOnlyByTheLinkRule)
 TEST(ScriptReplacementUsers, WithoutAHomeAnotherPrivateFolderHoldsTheRecord)
 {
     for (const bool temporaryWritable : {true, false}) {
-        SharedFolder shared;
+        SharedFolder shared(0777);
         const auto script = shared.folder.write("a.txt", "{a}");
         fs::create_hard_link(script, shared.path("b.txt"));
-        ::chmod(shared.folder.folder().c_str(), 0777);
         ::chmod(script.c_str(), 0666);
         TemporaryFolder temporary;
         ::chmod(temporary.path().c_str(), temporaryWritable ? 01777 : 0755);
@@ -361,16 +364,12 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
         // The group folder's user gets the run's own files, as a file made there after they
         // were removed may get their inode numbers: the identity the record names, another owner.
         if (folderMode == 02775)
-            for (const auto &entry : fs::directory_iterator(shared.folder.path()))
-                if (entry.path().filename().string().starts_with(".dovezurad-"))
-                    ::chown(entry.path().c_str(), kEditor, kEditor);
+            for (const fs::path &made : runFiles(shared.folder.path()))
+                ::chown(made.c_str(), kEditor, kEditor);
 
         EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
                          [&] {
-                             std::vector<fs::path> seen;
-                             for (const auto &entry : fs::directory_iterator(shared.folder.path()))
-                                 if (entry.path().filename().string().starts_with(".dovezurad-"))
-                                     seen.push_back(entry.path());
+                             const std::vector<fs::path> seen = runFiles(shared.folder.path());
                              for (const fs::path &name : seen) {
                                  if (::access(name.c_str(), W_OK) == 0) // its own now
                                      writeFile(name, plantedOver);
@@ -659,10 +658,7 @@ TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
                                  : killedBeforeReplacement(folder.string(), "a.txt"),
                   1000 + SIGKILL)
             << c.what;
-        std::vector<fs::path> made;
-        for (const auto &entry : fs::directory_iterator(folder))
-            if (entry.path().filename().string().starts_with(".dovezurad-"))
-                made.push_back(entry.path());
+        const std::vector<fs::path> made = runFiles(folder);
         ASSERT_EQ(made.size(), 1u) << c.what;
         const fs::path planted = c.plant(made[0]);
         const auto before =
@@ -1061,8 +1057,7 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
                  {"held by another run", 0644, true, false, 70},
                  {"another user's link", 0600, false, true, 70}};
     for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
+        SharedFolder shared(0777);
         const std::string file = c.otherLink ? "privado.conf" : "a.txt";
         if (c.mode != 0) {
             shared.folder.write(file, "{a}");
@@ -1076,22 +1071,20 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
         const int held = c.held ? ::open(shared.path(file).c_str(), O_RDONLY | O_CLOEXEC) : -1;
         if (held >= 0)
             ::flock(held, LOCK_EX);
-        const auto asOwner = [](const std::function<void()> &work) {
-            return asUser(kOwner, kOwner, {}, [&] { return errorOf(work); });
-        };
         const std::vector<std::string> names = shared.folder.names();
 
-        EXPECT_EQ(
-            asOwner([&] {
-                RewritePreview(openRunFolder(shared.folder.folder())).preview("a.txt", kForward);
-            }),
-            c.error)
+        EXPECT_EQ(asUser(kOwner, kOwner, {},
+                         [&] {
+                             return errorOf([&] {
+                                 RewritePreview(openRunFolder(shared.folder.folder()))
+                                     .preview("a.txt", kForward);
+                             });
+                         }),
+                  c.error)
             << c.what;
         EXPECT_EQ(shared.folder.names(), names) << c.what;
         EXPECT_EQ(shared.folder.read(file), c.mode == 0 ? "" : "{a}") << c.what;
-        EXPECT_EQ(asOwner([&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); }),
-                  c.error)
-            << c.what;
+        EXPECT_EQ(rewriteAs(kOwner, {}, shared, "a.txt"), c.error) << c.what;
         if (held >= 0)
             ::close(held);
     }
