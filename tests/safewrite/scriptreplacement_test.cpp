@@ -207,89 +207,62 @@ TEST(ScriptReplacementUsers, ScriptWeMayNotWriteOrReadIsRefused)
     }
 }
 
+// A link, to a script or on the way to its folder, which is walked one folder at a time (a
+// link in such a link's own text too), is followed only where its owner cannot use it against
+// the runner; otherwise 70, naming the folder's link.
 TEST(ScriptReplacementUsers, LinkIsFollowedOnlyWhereItsOwnerCannotUseItAgainstTheRunner)
 {
     const struct
     {
-        uid_t link;
-        uid_t target;
-        int error;
-    } cases[] = {
-        {kEditor, kOwner, 70}, // another user's link into the runner's private file
-        {kOwner, kOwner, 0},
-        {0, kOwner, 0},
-        {kEditor, kEditor, 0},
-    };
-    for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
-        const auto target = shared.folder.write("privado.conf", "{p}");
-        ::chown(target.c_str(), c.target, c.target);
-        ::chmod(target.c_str(), c.target == kOwner ? 0600 : 0666);
-        fs::create_symlink(target, shared.path("notas.txt"));
-        ::lchown(shared.path("notas.txt").c_str(), c.link, c.link);
-
-        EXPECT_EQ(asUser(kOwner, kOwner, {},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "notas.txt", kForward);
-                             });
-                         }),
-                  c.error)
-            << c.link << " -> " << c.target;
-        EXPECT_EQ(shared.folder.read("privado.conf"), c.error == 0 ? "<p>" : "{p}");
-    }
-}
-
-// The folder a run is given is walked one folder at a time: a link on the way, or in a link's
-// own text, is followed only by the rule for scripts' links; otherwise 70, naming that link.
-TEST(ScriptReplacementUsers, AFolderOnTheWayIsFollowedOnlyByTheLinkRule)
-{
-    const struct
-    {
+        bool onTheWay; // a link to the folder, else notas.txt a link to privado.conf
         uid_t link;
         uid_t target;
         std::optional<uid_t> via; // a link to the shared folder inside the first link's text
         int error;
-        const char *named;
+        const char *named = nullptr; // the link a folder's refusal names
     } cases[] = {
-        {kEditor, kOwner, {}, 70, "/proj"},
-        {kOwner, kOwner, {}, 0, ""},
-        {0, kOwner, {}, 0, ""},
-        {kEditor, kEditor, {}, 0, ""},
-        {kOwner, kOwner, kEditor, 70, "/via"},
+        {false, kEditor, kOwner, {}, 70}, // another user's link into the runner's private file
+        {false, kOwner, kOwner, {}, 0},      {false, 0, kOwner, {}, 0},
+        {false, kEditor, kEditor, {}, 0},    {true, kEditor, kOwner, {}, 70, "/proj"},
+        {true, kOwner, kOwner, {}, 0, ""},   {true, 0, kOwner, {}, 0, ""},
+        {true, kEditor, kEditor, {}, 0, ""}, {true, kOwner, kOwner, kEditor, 70, "/via"},
     };
     for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
-        const fs::path real = shared.path("real");
-        fs::create_directory(real);
-        const auto script = shared.folder.write("real/notas.txt", "{n}");
-        for (const fs::path &mine : {real, script})
-            ::chown(mine.c_str(), c.target, c.target);
-        ::chmod(script.c_str(), 0666);
-        if (c.via) {
-            fs::create_directory_symlink(".", shared.path("via"));
-            ::lchown(shared.path("via").c_str(), *c.via, *c.via);
+        SharedFolder shared(0777);
+        const std::string kept = c.onTheWay ? "real/notas.txt" : "privado.conf";
+        const std::string letter = c.onTheWay ? "n" : "p";
+        const auto file = shared.folder.write(kept, "{" + letter + "}");
+        ::chown(file.c_str(), c.target, c.target);
+        ::chmod(file.c_str(), c.onTheWay || c.target != kOwner ? 0666 : 0600);
+        const fs::path link = shared.path(c.onTheWay ? "proj" : "notas.txt");
+        if (c.onTheWay) {
+            ::chown(shared.path("real").c_str(), c.target, c.target);
+            if (c.via) {
+                fs::create_directory_symlink(".", shared.path("via"));
+                ::lchown(shared.path("via").c_str(), *c.via, *c.via);
+            }
+            fs::create_directory_symlink(c.via ? fs::path("via/real") : shared.path("real"), link);
+        } else {
+            fs::create_symlink(file, link);
         }
-        fs::create_directory_symlink(c.via ? fs::path("via/real") : real, shared.path("proj"));
-        ::lchown(shared.path("proj").c_str(), c.link, c.link);
+        ::lchown(link.c_str(), c.link, c.link);
+        const fs::path folder = c.onTheWay ? link : shared.folder.path();
 
         EXPECT_EQ(asUser(kOwner, kOwner, {},
                          [&] {
                              try {
-                                 ModificarScript(shared.path("proj"), "notas.txt", kForward);
+                                 ModificarScript(folder, "notas.txt", kForward);
                                  return 0;
                              } catch (const FileError &error) {
-                                 return error.detail().ends_with(std::string(c.named) +
-                                                                 " es de otro usuario")
+                                 return !c.named || error.detail().ends_with(std::string(c.named) +
+                                                                             " es de otro usuario")
                                             ? error.number()
                                             : 97;
                              }
                          }),
                   c.error)
-            << c.link << " -> " << c.target;
-        EXPECT_EQ(shared.folder.read("real/notas.txt"), c.error == 0 ? "<n>" : "{n}");
+            << link << ": " << c.link << " -> " << c.target;
+        EXPECT_EQ(shared.folder.read(kept), c.error == 0 ? "<" + letter + ">" : "{" + letter + "}");
     }
 }
 
