@@ -1139,6 +1139,14 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
                 return static_cast<std::ptrdiff_t>(i);
         return std::ptrdiff_t{-1};
     };
+    // -1 where `line` was not found either, so that a missing step fails the steps after it.
+    const auto firstAfter = [&](std::ptrdiff_t line,
+                                const std::function<bool(const std::string &)> &match) {
+        for (auto i = line + 1; line >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i)
+            if (match(lines[static_cast<std::size_t>(i)]))
+                return i;
+        return std::ptrdiff_t{-1};
+    };
     const auto last = [&](const std::function<bool(const std::string &)> &match) {
         for (std::size_t i = lines.size(); i-- > 0;)
             if (match(lines[i]))
@@ -1157,14 +1165,9 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         const auto named = first([&](auto &l) {
             return has(l, "pwrite64(", "/MANIFIESTO>") && has(l, " " + name + "\\n", "");
         });
-        std::ptrdiff_t flushed = -1;
-        for (auto i = named + 1; named >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i) {
-            const std::string &line = lines[static_cast<std::size_t>(i)];
-            if (has(line, "syncfs(", "") || has(line, "fdatasync(", "/MANIFIESTO>)")) {
-                flushed = i;
-                break;
-            }
-        }
+        const auto flushed = firstAfter(named, [&](auto &l) {
+            return has(l, "syncfs(", "") || has(l, "fdatasync(", "/MANIFIESTO>)");
+        });
         const auto changed =
             name == "h.txt" ? firstWrite
                             : first([&](auto &l) { return has(l, "rename", "\"" + name + "\""); });
@@ -1201,15 +1204,8 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         const std::string target = std::string("\"") + name + "\"";
         const auto written = last([&](auto &l) { return has(l, "pwrite64(", inode); });
         const auto renamed = first([&](auto &l) { return has(l, "rename", target); });
-        std::ptrdiff_t flushed = -1;
-        for (auto i = written + 1; written >= 0 && i < static_cast<std::ptrdiff_t>(lines.size());
-             ++i) {
-            const std::string &line = lines[static_cast<std::size_t>(i)];
-            if (has(line, "fdatasync(", inode) || has(line, "syncfs(", "")) {
-                flushed = i;
-                break;
-            }
-        }
+        const auto flushed = firstAfter(
+            written, [&](auto &l) { return has(l, "fdatasync(", inode) || has(l, "syncfs(", ""); });
         EXPECT_GE(written, 0) << name;
         EXPECT_GE(flushed, 0) << name;
         EXPECT_LT(flushed, renamed) << name;
@@ -1228,13 +1224,8 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     // Its phase byte too, once written, before the script is.
     const auto phaseWritten =
         first([&](auto &l) { return has(l, "pwrite64(", ".recuperar>, \"\\1\", 1, 8)"); });
-    std::ptrdiff_t phaseFlushed = -1;
-    for (auto i = phaseWritten + 1;
-         phaseWritten >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i)
-        if (has(lines[static_cast<std::size_t>(i)], "fdatasync(", ".recuperar>")) {
-            phaseFlushed = i;
-            break;
-        }
+    const auto phaseFlushed =
+        firstAfter(phaseWritten, [&](auto &l) { return has(l, "fdatasync(", ".recuperar>"); });
     EXPECT_GE(phaseWritten, 0);
     EXPECT_GT(phaseFlushed, phaseWritten);
     EXPECT_LT(phaseFlushed, firstWrite);
