@@ -11,7 +11,6 @@
 #include "childprocess.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -562,14 +561,8 @@ TEST(LastRunUndoHostileArea, AnotherUsersAreaRefusesAnUnprivilegedRun)
     ::chmod(script.c_str(), 0666);
     fs::create_directory(folder.path() / kArea);
     ::chmod((folder.path() / kArea).c_str(), 0700);
-    TemporaryFolder state;
-    ::chown(state.path().c_str(), kOtherUser, kOtherUser);
 
-    const int status = inChild([&] {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
-            ::setresuid(kOtherUser, kOtherUser, kOtherUser) != 0)
-            return 98;
-        ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    const int status = asUser(kOtherUser, kOtherUser, {}, [&] {
         if (confirmedRun(folder, {"a.txt"}))
             return 1;
         return errorOf([&] { undo(folder); });
