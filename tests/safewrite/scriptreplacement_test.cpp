@@ -70,10 +70,29 @@ struct stat statOf(const fs::path &file)
 // A folder other users may reach: the temporary folders are the creator's alone.
 struct SharedFolder
 {
-    SharedFolder() { ::chmod(folder.folder().c_str(), 0755); }
+    explicit SharedFolder(mode_t mode = 0755) { ::chmod(folder.folder().c_str(), mode); }
     ScratchFolder folder;
     fs::path path(const std::string &name) const { return folder.path() / name; }
 };
+
+// The error number of another user's rewrite of `name` in `shared`, 0 when it succeeds.
+int rewriteAs(uid_t user, std::vector<gid_t> groups, const SharedFolder &shared,
+              const std::string &name)
+{
+    return asUser(user, user, std::move(groups), [&] {
+        return errorOf([&] { ModificarScript(shared.folder.folder(), name, kForward); });
+    });
+}
+
+// What a run made in `folder` under names of its own.
+std::vector<fs::path> runFiles(const fs::path &folder)
+{
+    std::vector<fs::path> made;
+    for (const auto &entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".dovezurad-"))
+            made.push_back(entry.path());
+    return made;
+}
 
 // Rewrites a script in a child that is killed just before the replacement: its new text is
 // complete and flushed, and a copy-back's recovery file is in phase 1.
@@ -138,14 +157,7 @@ TEST(ScriptReplacementUsers, OwnerGroupAndModeStayWithTheirOwner)
         ::chown(script.c_str(), kOwner, kTeam);
         ::chmod(script.c_str(), 0664);
 
-        EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
-                             });
-                         }),
-                  0)
-            << std::oct << folderMode;
+        EXPECT_EQ(rewriteAs(kEditor, {kTeam}, shared, "a.txt"), 0) << std::oct << folderMode;
 
         const struct stat after = statOf(script);
         EXPECT_EQ(shared.folder.read("a.txt"), "<a>");
@@ -184,118 +196,82 @@ TEST(ScriptReplacementUsers, FolderWeCannotWriteUsesTheStateFolder)
 TEST(ScriptReplacementUsers, ScriptWeMayNotWriteOrReadIsRefused)
 {
     for (const mode_t mode : {mode_t{0644}, mode_t{0622}}) {
-        SharedFolder shared;
+        SharedFolder shared(0777);
         const auto script = shared.folder.write("a.txt", " {a} ");
-        ::chmod(shared.folder.folder().c_str(), 0777);
         ::chown(script.c_str(), kOwner, kOwner);
         ::chmod(script.c_str(), mode);
 
-        EXPECT_EQ(asUser(kEditor, kEditor, {},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "a.txt", kForward);
-                             });
-                         }),
-                  70)
-            << std::oct << mode;
+        EXPECT_EQ(rewriteAs(kEditor, {}, shared, "a.txt"), 70) << std::oct << mode;
         EXPECT_EQ(shared.folder.read("a.txt"), " {a} ");
         EXPECT_EQ(shared.folder.names(), std::vector<std::string>{"a.txt"});
     }
 }
 
+// A link, to a script or on the way to its folder, which is walked one folder at a time (a
+// link in such a link's own text too), is followed only where its owner cannot use it against
+// the runner; otherwise 70, naming the folder's link.
 TEST(ScriptReplacementUsers, LinkIsFollowedOnlyWhereItsOwnerCannotUseItAgainstTheRunner)
 {
     const struct
     {
-        uid_t link;
-        uid_t target;
-        int error;
-    } cases[] = {
-        {kEditor, kOwner, 70}, // another user's link into the runner's private file
-        {kOwner, kOwner, 0},
-        {0, kOwner, 0},
-        {kEditor, kEditor, 0},
-    };
-    for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
-        const auto target = shared.folder.write("privado.conf", "{p}");
-        ::chown(target.c_str(), c.target, c.target);
-        ::chmod(target.c_str(), c.target == kOwner ? 0600 : 0666);
-        fs::create_symlink(target, shared.path("notas.txt"));
-        ::lchown(shared.path("notas.txt").c_str(), c.link, c.link);
-
-        EXPECT_EQ(asUser(kOwner, kOwner, {},
-                         [&] {
-                             return errorOf([&] {
-                                 ModificarScript(shared.folder.folder(), "notas.txt", kForward);
-                             });
-                         }),
-                  c.error)
-            << c.link << " -> " << c.target;
-        EXPECT_EQ(shared.folder.read("privado.conf"), c.error == 0 ? "<p>" : "{p}");
-    }
-}
-
-// The folder a run is given is walked one folder at a time: a link on the way, or in a link's
-// own text, is followed only by the rule for scripts' links; otherwise 70, naming that link.
-TEST(ScriptReplacementUsers, AFolderOnTheWayIsFollowedOnlyByTheLinkRule)
-{
-    const struct
-    {
+        bool onTheWay; // a link to the folder, else notas.txt a link to privado.conf
         uid_t link;
         uid_t target;
         std::optional<uid_t> via; // a link to the shared folder inside the first link's text
         int error;
-        const char *named;
+        const char *named = nullptr; // the link a folder's refusal names
     } cases[] = {
-        {kEditor, kOwner, {}, 70, "/proj"},
-        {kOwner, kOwner, {}, 0, ""},
-        {0, kOwner, {}, 0, ""},
-        {kEditor, kEditor, {}, 0, ""},
-        {kOwner, kOwner, kEditor, 70, "/via"},
+        {false, kEditor, kOwner, {}, 70}, // another user's link into the runner's private file
+        {false, kOwner, kOwner, {}, 0},      {false, 0, kOwner, {}, 0},
+        {false, kEditor, kEditor, {}, 0},    {true, kEditor, kOwner, {}, 70, "/proj"},
+        {true, kOwner, kOwner, {}, 0, ""},   {true, 0, kOwner, {}, 0, ""},
+        {true, kEditor, kEditor, {}, 0, ""}, {true, kOwner, kOwner, kEditor, 70, "/via"},
     };
     for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
-        const fs::path real = shared.path("real");
-        fs::create_directory(real);
-        const auto script = shared.folder.write("real/notas.txt", "{n}");
-        for (const fs::path &mine : {real, script})
-            ::chown(mine.c_str(), c.target, c.target);
-        ::chmod(script.c_str(), 0666);
-        if (c.via) {
-            fs::create_directory_symlink(".", shared.path("via"));
-            ::lchown(shared.path("via").c_str(), *c.via, *c.via);
+        SharedFolder shared(0777);
+        const std::string kept = c.onTheWay ? "real/notas.txt" : "privado.conf";
+        const std::string letter = c.onTheWay ? "n" : "p";
+        const auto file = shared.folder.write(kept, "{" + letter + "}");
+        ::chown(file.c_str(), c.target, c.target);
+        ::chmod(file.c_str(), c.onTheWay || c.target != kOwner ? 0666 : 0600);
+        const fs::path link = shared.path(c.onTheWay ? "proj" : "notas.txt");
+        if (c.onTheWay) {
+            ::chown(shared.path("real").c_str(), c.target, c.target);
+            if (c.via) {
+                fs::create_directory_symlink(".", shared.path("via"));
+                ::lchown(shared.path("via").c_str(), *c.via, *c.via);
+            }
+            fs::create_directory_symlink(c.via ? fs::path("via/real") : shared.path("real"), link);
+        } else {
+            fs::create_symlink(file, link);
         }
-        fs::create_directory_symlink(c.via ? fs::path("via/real") : real, shared.path("proj"));
-        ::lchown(shared.path("proj").c_str(), c.link, c.link);
+        ::lchown(link.c_str(), c.link, c.link);
+        const fs::path folder = c.onTheWay ? link : shared.folder.path();
 
         EXPECT_EQ(asUser(kOwner, kOwner, {},
                          [&] {
                              try {
-                                 ModificarScript(shared.path("proj"), "notas.txt", kForward);
+                                 ModificarScript(folder, "notas.txt", kForward);
                                  return 0;
                              } catch (const FileError &error) {
-                                 return error.detail().ends_with(std::string(c.named) +
-                                                                 " es de otro usuario")
+                                 return !c.named || error.detail().ends_with(std::string(c.named) +
+                                                                             " es de otro usuario")
                                             ? error.number()
                                             : 97;
                              }
                          }),
                   c.error)
-            << c.link << " -> " << c.target;
-        EXPECT_EQ(shared.folder.read("real/notas.txt"), c.error == 0 ? "<n>" : "{n}");
+            << link << ": " << c.link << " -> " << c.target;
+        EXPECT_EQ(shared.folder.read(kept), c.error == 0 ? "<" + letter + ">" : "{" + letter + "}");
     }
 }
 
 TEST(ScriptReplacementUsers, WithoutAHomeAnotherPrivateFolderHoldsTheRecord)
 {
     for (const bool temporaryWritable : {true, false}) {
-        SharedFolder shared;
+        SharedFolder shared(0777);
         const auto script = shared.folder.write("a.txt", "{a}");
         fs::create_hard_link(script, shared.path("b.txt"));
-        ::chmod(shared.folder.folder().c_str(), 0777);
         ::chmod(script.c_str(), 0666);
         TemporaryFolder temporary;
         ::chmod(temporary.path().c_str(), temporaryWritable ? 01777 : 0755);
@@ -361,16 +337,12 @@ TEST(ScriptReplacementUsers, PlantedRecoveryFilesAndRecordsAreNeverTrusted)
         // The group folder's user gets the run's own files, as a file made there after they
         // were removed may get their inode numbers: the identity the record names, another owner.
         if (folderMode == 02775)
-            for (const auto &entry : fs::directory_iterator(shared.folder.path()))
-                if (entry.path().filename().string().starts_with(".dovezurad-"))
-                    ::chown(entry.path().c_str(), kEditor, kEditor);
+            for (const fs::path &made : runFiles(shared.folder.path()))
+                ::chown(made.c_str(), kEditor, kEditor);
 
         EXPECT_EQ(asUser(kEditor, kEditor, {kTeam},
                          [&] {
-                             std::vector<fs::path> seen;
-                             for (const auto &entry : fs::directory_iterator(shared.folder.path()))
-                                 if (entry.path().filename().string().starts_with(".dovezurad-"))
-                                     seen.push_back(entry.path());
+                             const std::vector<fs::path> seen = runFiles(shared.folder.path());
                              for (const fs::path &name : seen) {
                                  if (::access(name.c_str(), W_OK) == 0) // its own now
                                      writeFile(name, plantedOver);
@@ -659,10 +631,7 @@ TEST(ScriptReplacementKills, RecoveryTouchesOnlyWhatItsDeadRunProvablyMade)
                                  : killedBeforeReplacement(folder.string(), "a.txt"),
                   1000 + SIGKILL)
             << c.what;
-        std::vector<fs::path> made;
-        for (const auto &entry : fs::directory_iterator(folder))
-            if (entry.path().filename().string().starts_with(".dovezurad-"))
-                made.push_back(entry.path());
+        const std::vector<fs::path> made = runFiles(folder);
         ASSERT_EQ(made.size(), 1u) << c.what;
         const fs::path planted = c.plant(made[0]);
         const auto before =
@@ -1061,8 +1030,7 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
                  {"held by another run", 0644, true, false, 70},
                  {"another user's link", 0600, false, true, 70}};
     for (const auto &c : cases) {
-        SharedFolder shared;
-        ::chmod(shared.folder.folder().c_str(), 0777);
+        SharedFolder shared(0777);
         const std::string file = c.otherLink ? "privado.conf" : "a.txt";
         if (c.mode != 0) {
             shared.folder.write(file, "{a}");
@@ -1076,22 +1044,20 @@ TEST(ScriptReplacementDryRun, StopsWhereARunStopsWithTheSameError)
         const int held = c.held ? ::open(shared.path(file).c_str(), O_RDONLY | O_CLOEXEC) : -1;
         if (held >= 0)
             ::flock(held, LOCK_EX);
-        const auto asOwner = [](const std::function<void()> &work) {
-            return asUser(kOwner, kOwner, {}, [&] { return errorOf(work); });
-        };
         const std::vector<std::string> names = shared.folder.names();
 
-        EXPECT_EQ(
-            asOwner([&] {
-                RewritePreview(openRunFolder(shared.folder.folder())).preview("a.txt", kForward);
-            }),
-            c.error)
+        EXPECT_EQ(asUser(kOwner, kOwner, {},
+                         [&] {
+                             return errorOf([&] {
+                                 RewritePreview(openRunFolder(shared.folder.folder()))
+                                     .preview("a.txt", kForward);
+                             });
+                         }),
+                  c.error)
             << c.what;
         EXPECT_EQ(shared.folder.names(), names) << c.what;
         EXPECT_EQ(shared.folder.read(file), c.mode == 0 ? "" : "{a}") << c.what;
-        EXPECT_EQ(asOwner([&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); }),
-                  c.error)
-            << c.what;
+        EXPECT_EQ(rewriteAs(kOwner, {}, shared, "a.txt"), c.error) << c.what;
         if (held >= 0)
             ::close(held);
     }
@@ -1173,6 +1139,14 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
                 return static_cast<std::ptrdiff_t>(i);
         return std::ptrdiff_t{-1};
     };
+    // -1 where `line` was not found either, so that a missing step fails the steps after it.
+    const auto firstAfter = [&](std::ptrdiff_t line,
+                                const std::function<bool(const std::string &)> &match) {
+        for (auto i = line + 1; line >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i)
+            if (match(lines[static_cast<std::size_t>(i)]))
+                return i;
+        return std::ptrdiff_t{-1};
+    };
     const auto last = [&](const std::function<bool(const std::string &)> &match) {
         for (std::size_t i = lines.size(); i-- > 0;)
             if (match(lines[i]))
@@ -1191,14 +1165,9 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         const auto named = first([&](auto &l) {
             return has(l, "pwrite64(", "/MANIFIESTO>") && has(l, " " + name + "\\n", "");
         });
-        std::ptrdiff_t flushed = -1;
-        for (auto i = named + 1; named >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i) {
-            const std::string &line = lines[static_cast<std::size_t>(i)];
-            if (has(line, "syncfs(", "") || has(line, "fdatasync(", "/MANIFIESTO>)")) {
-                flushed = i;
-                break;
-            }
-        }
+        const auto flushed = firstAfter(named, [&](auto &l) {
+            return has(l, "syncfs(", "") || has(l, "fdatasync(", "/MANIFIESTO>)");
+        });
         const auto changed =
             name == "h.txt" ? firstWrite
                             : first([&](auto &l) { return has(l, "rename", "\"" + name + "\""); });
@@ -1235,15 +1204,8 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
         const std::string target = std::string("\"") + name + "\"";
         const auto written = last([&](auto &l) { return has(l, "pwrite64(", inode); });
         const auto renamed = first([&](auto &l) { return has(l, "rename", target); });
-        std::ptrdiff_t flushed = -1;
-        for (auto i = written + 1; written >= 0 && i < static_cast<std::ptrdiff_t>(lines.size());
-             ++i) {
-            const std::string &line = lines[static_cast<std::size_t>(i)];
-            if (has(line, "fdatasync(", inode) || has(line, "syncfs(", "")) {
-                flushed = i;
-                break;
-            }
-        }
+        const auto flushed = firstAfter(
+            written, [&](auto &l) { return has(l, "fdatasync(", inode) || has(l, "syncfs(", ""); });
         EXPECT_GE(written, 0) << name;
         EXPECT_GE(flushed, 0) << name;
         EXPECT_LT(flushed, renamed) << name;
@@ -1262,13 +1224,8 @@ TEST(ScriptReplacementDurability, NewTextIsFlushedBeforeItBecomesTheScriptAndThe
     // Its phase byte too, once written, before the script is.
     const auto phaseWritten =
         first([&](auto &l) { return has(l, "pwrite64(", ".recuperar>, \"\\1\", 1, 8)"); });
-    std::ptrdiff_t phaseFlushed = -1;
-    for (auto i = phaseWritten + 1;
-         phaseWritten >= 0 && i < static_cast<std::ptrdiff_t>(lines.size()); ++i)
-        if (has(lines[static_cast<std::size_t>(i)], "fdatasync(", ".recuperar>")) {
-            phaseFlushed = i;
-            break;
-        }
+    const auto phaseFlushed =
+        firstAfter(phaseWritten, [&](auto &l) { return has(l, "fdatasync(", ".recuperar>"); });
     EXPECT_GE(phaseWritten, 0);
     EXPECT_GT(phaseFlushed, phaseWritten);
     EXPECT_LT(phaseFlushed, firstWrite);

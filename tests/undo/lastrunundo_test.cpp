@@ -11,7 +11,6 @@
 #include "childprocess.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,20 +40,20 @@ const std::string kArea = undorecord::kAreaName;
 
 // A confirmed run over the scripts, as the button's; whether every original was kept.
 bool confirmedRun(const std::string &folder, const std::vector<std::string> &names,
-                  ReplacementHooks hooks = {})
+                  ReplacementHooks hooks = {}, const Cierres &cierres = kForward)
 {
     RewriteRun run(openRunFolder(folder), RewriteRun::Flushes::Batched, std::move(hooks));
-    run.keepOriginals(kForward);
+    run.keepOriginals(cierres);
     for (const std::string &name : names)
-        run.rewrite(name, kForward);
+        run.rewrite(name, cierres);
     run.finish();
     return run.originalsKept();
 }
 
 bool confirmedRun(const ScratchFolder &folder, const std::vector<std::string> &names,
-                  ReplacementHooks hooks = {})
+                  ReplacementHooks hooks = {}, const Cierres &cierres = kForward)
 {
-    return confirmedRun(folder.folder(), names, std::move(hooks));
+    return confirmedRun(folder.folder(), names, std::move(hooks), cierres);
 }
 
 std::vector<std::string> undo(const ScratchFolder &folder)
@@ -228,14 +227,8 @@ TEST(LastRunUndoRestores, OnlyTheLastRunWhicheverFormatItWasKeptIn)
         // What a run killed before its record was whole left.
         writeFile(area / undorecord::kNewManifestName, "");
 
-        {
-            // Gone before undo looks: a run that could not use the area may hold it till then.
-            RewriteRun run(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
-            run.keepOriginals(backward);
-            for (std::size_t i = 0; i < 70; ++i)
-                run.rewrite(names[i], backward);
-            run.finish();
-        }
+        // Gone before undo looks: a run that could not use the area may hold it till then.
+        confirmedRun(folder, {names.begin(), names.begin() + 70}, {}, backward);
 
         // Version control lists nothing of the area.
         EXPECT_EQ(namesIn(area), (std::vector<std::string>{".gitignore", "1-64", "65-128",
@@ -305,11 +298,7 @@ TEST(LastRunUndoRestores, ARunAgainAfterOneThatStoppedGoesOnWithItsRecord)
         }
         fs::permissions(b, fs::perms::owner_read | fs::perms::owner_write);
         c.between(folder);
-        RewriteRun second(openRunFolder(folder.folder()), RewriteRun::Flushes::Batched);
-        second.keepOriginals(c.again);
-        for (const char *name : {"a.txt", "b.txt", "c.txt"})
-            second.rewrite(name, c.again);
-        second.finish();
+        confirmedRun(folder, {"a.txt", "b.txt", "c.txt"}, {}, c.again);
 
         EXPECT_EQ(undo(folder), std::vector<std::string>{}) << c.what;
         EXPECT_EQ((std::vector<std::string>{folder.read("a.txt"), folder.read("b.txt"),
@@ -562,14 +551,8 @@ TEST(LastRunUndoHostileArea, AnotherUsersAreaRefusesAnUnprivilegedRun)
     ::chmod(script.c_str(), 0666);
     fs::create_directory(folder.path() / kArea);
     ::chmod((folder.path() / kArea).c_str(), 0700);
-    TemporaryFolder state;
-    ::chown(state.path().c_str(), kOtherUser, kOtherUser);
 
-    const int status = inChild([&] {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
-            ::setresuid(kOtherUser, kOtherUser, kOtherUser) != 0)
-            return 98;
-        ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    const int status = asUser(kOtherUser, kOtherUser, {}, [&] {
         if (confirmedRun(folder, {"a.txt"}))
             return 1;
         return errorOf([&] { undo(folder); });
