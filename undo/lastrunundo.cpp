@@ -80,13 +80,17 @@ LastRunUndo::LastRunUndo(const std::string &folder) : m_folder(openRunFolder(fol
 
 void LastRunUndo::consider(const std::vector<const UndoEntry *> &chain)
 {
+    std::vector<std::optional<FileIdentity>> keptFiles;
+    for (const UndoEntry *entry : chain)
+        keptFiles.push_back(keptOf(*entry));
     // Back to the first original, as long as each later one is just what the run before left.
     std::size_t from = chain.size() - 1;
-    while (from > 0 && keptOf(*chain[from - 1]) && keptIsOutputOf(*chain[from], *chain[from - 1]))
+    while (from > 0 && keptFiles[from - 1] && keptFiles[from] &&
+           keptIsOutputOf(*chain[from], *keptFiles[from], *chain[from - 1]))
         --from;
     const UndoEntry &source = *chain[from];
     // Not kept, or already taken back and removed.
-    const std::optional<FileIdentity> kept = keptOf(source);
+    const std::optional<FileIdentity> &kept = keptFiles[from];
     if (!kept)
         return;
     // A copy cut short by a stop: the run never reached the script, its original still.
@@ -119,21 +123,19 @@ std::optional<FileIdentity> LastRunUndo::keptOf(const UndoEntry &entry) const
     return kept;
 }
 
-bool LastRunUndo::keptIsOutputOf(const UndoEntry &later, const UndoEntry &earlier) const
+bool LastRunUndo::keptIsOutputOf(const UndoEntry &later, const FileIdentity &kept,
+                                 const UndoEntry &earlier) const
 {
-    const std::optional<FileIdentity> kept = keptOf(later);
-    if (!kept)
-        return false;
     if (earlier.output) {
         // A copy has the script's times, and the script's file is the one the entry names.
-        const FileKey found = later.byLink ? kept->key : later.original;
-        return found == earlier.output->key && kept->size == earlier.output->size &&
-               kept->modified == earlier.output->modified;
+        const FileKey found = later.byLink ? kept.key : later.original;
+        return found == earlier.output->key && kept.size == earlier.output->size &&
+               kept.modified == earlier.output->modified;
     }
     const NativeFile original = openKept(earlier.index);
     const NativeFile output = openKept(later.index);
     return original && output &&
-           byteproof::transformsInto(m_manifest.cierres, original, output, kept->size);
+           byteproof::transformsInto(m_manifest.cierres, original, output, kept.size);
 }
 
 const NativeFolder *LastRunUndo::shelfOf(std::size_t index) const

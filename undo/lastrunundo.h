@@ -75,7 +75,8 @@ private:
 
     void consider(const std::vector<const UndoEntry *> &chain);
     std::optional<FileIdentity> keptOf(const UndoEntry &entry) const;
-    bool keptIsOutputOf(const UndoEntry &later, const UndoEntry &earlier) const;
+    bool keptIsOutputOf(const UndoEntry &later, const FileIdentity &kept,
+                        const UndoEntry &earlier) const;
     bool isDone(const UndoEntry &source, const std::optional<FileIdentity> &now) const;
     bool isRunOutput(const UndoEntry &entry, const FileIdentity &now) const;
     bool restoreLink(const Pending &pending);
