@@ -100,7 +100,9 @@ NativeFolder openFolderWalking(const std::string &path, const LinkRule &mayFollo
 {
     if (path.empty())
         throw FileError::pathNotFound();
-    NativeFile folder = openOrFail(".");
+    // An absolute path starts from the root: a working folder the runner may not read is not
+    // asked for.
+    NativeFile folder = path.starts_with('/') ? NativeFile{} : openOrFail(".");
     std::deque<Step> steps;
     walkNext(steps, path, "");
     int links = 0;

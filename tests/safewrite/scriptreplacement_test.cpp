@@ -266,6 +266,23 @@ TEST(ScriptReplacementUsers, LinkIsFollowedOnlyWhereItsOwnerCannotUseItAgainstTh
     }
 }
 
+// An absolute path is walked from the root: where the runner stands is not asked for.
+TEST(ScriptReplacementUsers, AnAbsolutePathNeedsNoWorkingFolderTheRunnerMayRead)
+{
+    SharedFolder shared(0777);
+    ::chmod(shared.folder.write("a.txt", "{a}").c_str(), 0666);
+    const SharedFolder standing(0711);
+    EXPECT_EQ(asUser(kOwner, kOwner, {},
+                     [&] {
+                         if (::chdir(standing.folder.path().c_str()) != 0)
+                             return 96;
+                         return errorOf(
+                             [&] { ModificarScript(shared.folder.folder(), "a.txt", kForward); });
+                     }),
+              0);
+    EXPECT_EQ(shared.folder.read("a.txt"), "<a>");
+}
+
 TEST(ScriptReplacementUsers, WithoutAHomeAnotherPrivateFolderHoldsTheRecord)
 {
     for (const bool temporaryWritable : {true, false}) {
